@@ -1,0 +1,35 @@
+# Two entry points for a fresh Debian 12 machine:
+#   make demo   runs the suite's main job on the simulated notebook
+#   make test   builds everything and runs every test
+# Both install what is missing first. BUILD selects the build folder (and
+# with it the Wine prefix), so several checkouts or people can work apart.
+
+BUILD ?= build
+JOBS  ?= $(shell nproc)
+
+.PHONY: all deps configure build test demo bench clean format
+
+all: build
+
+deps:
+	@tools/install-deps
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+
+configure: deps $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	@tools/test $(BUILD)
+
+demo: build
+	@tools/demo $(BUILD)
+
+clean:
+	rm -rf $(BUILD)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,0 +1,108 @@
+#include "support/suite_env.h"
+
+#include <shlobj.h>
+
+namespace testenv {
+namespace {
+
+const wchar_t kSuiteKey[] = L"SOFTWARE\\ZEL\\VADOvur";
+const wchar_t* const kLogFiles[] = {L"vadovur_refresh.log", L"vadovur_error.log",
+                                    L"vadovur_progress_01.log", L"vadovur_progress_02.log"};
+
+std::wstring CommonAppData() {
+    wchar_t dir[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, dir, CSIDL_COMMON_APPDATA, FALSE))
+        return L".";
+    return dir;
+}
+
+} // namespace
+
+void CleanSuiteState() {
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSuiteKey);
+    RegDeleteTreeW(HKEY_CURRENT_USER, kSuiteKey);
+    for (const wchar_t* name : kLogFiles) {
+        const std::wstring path = LogPath(name);
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+    }
+}
+
+std::wstring BinDir() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path);
+    return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
+std::wstring LogPath(const wchar_t* fileName) { return CommonAppData() + L"\\" + fileName; }
+
+std::vector<unsigned char> ReadFileBytes(const std::wstring& path) {
+    std::vector<unsigned char> bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    LARGE_INTEGER size = {};
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+        bytes.resize(static_cast<size_t>(size.QuadPart));
+        DWORD read = 0;
+        if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+            read = 0;
+        bytes.resize(read);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+std::wstring ReadLogText(const wchar_t* fileName) {
+    const std::vector<unsigned char> bytes = ReadFileBytes(LogPath(fileName));
+    size_t start = (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) ? 2 : 0;
+    std::wstring text((bytes.size() - start) / 2, L'\0');
+    if (!text.empty())
+        memcpy(&text[0], bytes.data() + start, text.size() * 2);
+    return text;
+}
+
+std::vector<std::wstring> ReadLogLines(const wchar_t* fileName) {
+    std::vector<std::wstring> lines;
+    const std::wstring text = ReadLogText(fileName);
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(L"\r\n", pos);
+        if (end == std::wstring::npos) {
+            lines.push_back(text.substr(pos));
+            break;
+        }
+        lines.push_back(text.substr(pos, end - pos));
+        pos = end + 2;
+    }
+    return lines;
+}
+
+HANDLE StartProgram(const wchar_t* exeName, const std::wstring& args) {
+    const std::wstring exe = BinDir() + exeName;
+    std::wstring cmd = L"\"" + exe + L"\" " + args;
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+int RunProgram(const wchar_t* exeName, const std::wstring& args, DWORD timeoutMs) {
+    HANDLE process = StartProgram(exeName, args);
+    if (!process)
+        return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &code);
+    else
+        TerminateProcess(process, static_cast<UINT>(-1));
+    CloseHandle(process);
+    return static_cast<int>(code);
+}
+
+} // namespace testenv

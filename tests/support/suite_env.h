@@ -1,0 +1,62 @@
+// Helpers shared by the tests: a clean suite state (registry and logs),
+// reading log files, and starting the suite's programs as real processes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace testenv {
+
+// Deletes SOFTWARE\ZEL\VADOvur from both hives and the suite's log files.
+void CleanSuiteState();
+
+// Fixture for every test that touches the registry or the log folder: it
+// starts from a clean suite state and leaves one behind.
+class SuiteStateTest : public ::testing::Test {
+protected:
+    void SetUp() override { CleanSuiteState(); }
+    void TearDown() override { CleanSuiteState(); }
+};
+
+// The folder of the running test program (the build's bin folder), with a
+// trailing backslash; the suite's programs and DLLs are built there too.
+std::wstring BinDir();
+
+// Full path of a log file in the suite's log folder.
+std::wstring LogPath(const wchar_t* fileName);
+
+// Raw bytes of a file; empty when it cannot be read.
+std::vector<unsigned char> ReadFileBytes(const std::wstring& path);
+
+// A UTF-16 log file as text, without its byte-order mark.
+std::wstring ReadLogText(const wchar_t* fileName);
+
+// Lines of a log file, split at "\r\n".
+std::vector<std::wstring> ReadLogLines(const wchar_t* fileName);
+
+// Starts a program from the bin folder with the given argument text.
+// Returns a process handle the caller closes, or nullptr.
+HANDLE StartProgram(const wchar_t* exeName, const std::wstring& args);
+
+// Runs a program from the bin folder and waits at most timeoutMs for it.
+// Returns its exit code, or -1 when it could not start or did not end in time
+// (it is then terminated).
+int RunProgram(const wchar_t* exeName, const std::wstring& args, DWORD timeoutMs = 30000);
+
+// Polls pred every pollMs until it holds or timeoutMs passes.
+template <typename Pred> bool WaitUntil(Pred pred, DWORD timeoutMs, DWORD pollMs = 20) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (pred())
+            return true;
+        if (GetTickCount64() >= deadline)
+            return false;
+        Sleep(pollMs);
+    }
+}
+
+} // namespace testenv
