@@ -14,10 +14,10 @@ all: build
 deps:
 	@tools/install-deps
 
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
-
-configure: deps $(BUILD)/CMakeCache.txt
+# Configured on every build: a folder that gains its first sources joins
+# the build without a manual step.
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
