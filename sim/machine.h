@@ -32,8 +32,9 @@ constexpr size_t kNameChars = 64;
 // to empty under the machine's load or the firmware's refresh discharge.
 constexpr double kFullChargeHours = 2.0;
 constexpr double kDischargeHours = 3.0;
-// The firmware ends its refresh discharge (sets ADPC) at this percentage.
-constexpr double kRefreshEndPercent = 3.0;
+// The firmware ends its refresh discharge (sets ADPC) at this percentage,
+// unless the machine says otherwise (Machine::refreshEndPercent).
+constexpr uint32_t kDefaultRefreshEndPercent = 3;
 // A charger that stopped at its limit starts again this many points below it.
 constexpr double kRechargeHysteresis = 3.0;
 // Temperature rise above ambient (0.1 K) at full charging power and under
@@ -68,6 +69,7 @@ struct Battery {
     uint32_t protectSupported;    // PSTS bit 17
     uint32_t health;              // firmware health word (0, 10, 20)
     uint32_t chargeLatched;       // charger stopped at its limit; set by the physics
+    uint32_t reserved;            // keeps the record free of padding
     double remaining;             // mWh
     double temperature;           // 0.1 K
     double rate;                  // mW: > 0 charging, < 0 discharging; set by the physics
@@ -85,6 +87,8 @@ struct Machine {
     uint32_t resumeCount;
     uint32_t installCalls; // CellioOnInstall / CellioOnUninstall calls
     uint32_t uninstallCalls;
+    uint32_t refreshEndPercent; // firmware ends its refresh discharge here (0: at empty)
+    uint32_t reserved;
     double ambient;    // 0.1 K
     double speed;      // simulated seconds per real second; 0 pauses
     double simSeconds; // simulated time since setup

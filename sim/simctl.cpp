@@ -1,0 +1,427 @@
+// simctl: looks at and changes the simulated notebook that every program
+// of the suite sees through cellio.dll.
+//
+// Exit codes: 0 done, 1 the machine could not be read or written, 2 bad
+// command line or bad input (nothing was changed).
+#include "sim/machine.h"
+
+#include "battery/firmware.h"
+#include "common/handles.h"
+
+#include <strsafe.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// ---- Output ----------------------------------------------------------------------
+
+// A console gets UTF-16 directly; a pipe or file gets UTF-8.
+void Write(DWORD stdHandle, const std::wstring& text) {
+    HANDLE out = GetStdHandle(stdHandle);
+    if (!out || out == INVALID_HANDLE_VALUE || text.empty())
+        return;
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return;
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], bytes,
+                        nullptr, nullptr);
+    WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+void Out(const std::wstring& text) {
+    Write(STD_OUTPUT_HANDLE, text);
+}
+
+std::wstring Format(const wchar_t* format, ...) {
+    wchar_t buffer[1024];
+    va_list args;
+    va_start(args, format);
+    StringCchVPrintfW(buffer, ARRAYSIZE(buffer), format, args);
+    va_end(args);
+    return buffer;
+}
+
+int Error(int code, const std::wstring& message) {
+    Write(STD_ERROR_HANDLE, L"simctl: " + message + L"\n");
+    return code;
+}
+
+// Describes a failure of the shared machine itself.
+int MachineError(DWORD rc, const wchar_t* what) {
+    wchar_t text[256] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, rc, 0, text,
+                   ARRAYSIZE(text), nullptr);
+    return Error(kExitFailed, Format(L"%s failed: error %lu %s", what, rc, text));
+}
+
+// ---- help ------------------------------------------------------------------------
+
+int Help() {
+    std::wstring text =
+        L"simctl - the simulated notebook (AC adapter, batteries 1 and 2, firmware)\n"
+        L"\n"
+        L"  simctl setup <profile>         replace the machine with a built-in profile\n"
+        L"  simctl setup --file <path>     replace it with a setup file (below)\n"
+        L"  simctl status [--json]         show every field\n"
+        L"  simctl ac on|off               plug or unplug the AC adapter\n"
+        L"  simctl battery 1|2 remove|insert\n"
+        L"  simctl suspend | resume        put the machine to sleep / wake it\n"
+        L"  simctl speed <factor>          simulated seconds per real second (0 pauses)\n"
+        L"  simctl set <1|2> <field> <value>        change a battery\n"
+        L"  simctl set machine <field> <value>      change the machine\n"
+        L"  simctl path                    print the state file's path\n"
+        L"\n"
+        L"profiles:\n";
+    size_t count = 0;
+    const sim::ProfileInfo* profiles = sim::Profiles(&count);
+    for (size_t i = 0; i < count; ++i)
+        text += Format(L"  %-14s %s\n", profiles[i].name, profiles[i].description);
+    text += L"\nfields (numbers in decimal or 0x hex, switches 0/1 or on/off):\n";
+    text += sim::FieldHelp();
+    text += L"\n"
+            L"setup file: UTF-8 or UTF-16 text, one key=value per line, # comments.\n"
+            L"  It starts from no battery present (both slots holding a healthy battery),\n"
+            L"  or from a profile when the first key is profile=<name>. Machine fields by\n"
+            L"  name (ac=off), battery fields as battery1.<field> / battery2.<field>\n"
+            L"  (battery2.present=1, battery2.percent=35). percent and remaining apply\n"
+            L"  after every other key. The whole file is checked before anything changes.\n"
+            L"\n"
+            L"physics: about 2 h from empty to full at design capacity (tapering above\n"
+            L"  80 %), about 3 h from full to empty; charge modes 80 and 50 stop there,\n"
+            L"  NotChargeLimit (registry, default 5) holds charging, 0 and 128+ charge\n"
+            L"  fully. ADPC 0 discharges even on AC; the firmware sets ADPC again at 3 %\n"
+            L"  (refreshend). Time runs lazily: whoever reads the machine advances it.\n";
+    Out(text);
+    return kExitOk;
+}
+
+// ---- status ----------------------------------------------------------------------
+
+std::wstring DateText(uint32_t word) {
+    return Format(L"%04u-%02u-%02u", ((word >> 9) & 0x3F) + 1980, (word >> 5) & 0xF, word & 0x1F);
+}
+
+std::wstring FatDateText(uint32_t word) {
+    return Format(L"%04u-%02u-%02u", ((word >> 9) & 0x7F) + 1980, (word >> 5) & 0xF, word & 0x1F);
+}
+
+std::wstring Chemistry(const sim::Battery& b) {
+    std::wstring text;
+    for (char c : b.chemistry) {
+        if (!c)
+            break;
+        text += static_cast<wchar_t>(c);
+    }
+    return text;
+}
+
+std::wstring Name(const sim::Battery& b) {
+    return std::wstring(b.name, wcsnlen(b.name, sim::kNameChars));
+}
+
+double Celsius(double tenthsKelvin) {
+    return tenthsKelvin / 10.0 - 273.15;
+}
+
+std::wstring StatusText(const sim::Machine& m, const wchar_t* path) {
+    SYSTEM_POWER_STATUS power;
+    sim::FillPowerStatus(m, &power);
+    std::wstring text = Format(L"state file: %s\n", path);
+    text +=
+        Format(L"machine: AC %s, %s, speed %g, platform %u (kind %u, code 0x%X), "
+               L"ambient %.1f C, simulated %.0f s\n",
+               m.acOnline ? L"on" : L"off", m.suspended ? L"suspended" : L"awake", m.speed,
+               m.platformType, m.platformKind, m.platformCode, Celsius(m.ambient), m.simSeconds);
+    text +=
+        Format(L"  power status: percent %u, flag 0x%02X; NotChargeLimit %u; firmware ends "
+               L"refresh discharges at %u %%; suspends %u, resumes %u; install %u, "
+               L"uninstall %u\n",
+               power.BatteryLifePercent, power.BatteryFlag, m.notChargeLimit, m.refreshEndPercent,
+               m.suspendCount, m.resumeCount, m.installCalls, m.uninstallCalls);
+    for (uint32_t i = 0; i < sim::kBatterySlots; ++i) {
+        const sim::Battery& b = m.battery[i];
+        const wchar_t* activity = sim::IsCharging(b)      ? L"charging"
+                                  : sim::IsDischarging(b) ? L"discharging"
+                                                          : L"idle";
+        text += Format(L"battery %u: %s \"%s\" %s serial 0x%X tag %u\n", i + 1,
+                       b.present ? L"present" : L"absent", Name(b).c_str(), Chemistry(b).c_str(),
+                       b.serial, b.tag);
+        text += Format(L"  %u %% (%.0f of %u mWh, design %u), %s %+.0f mW, %.1f C, cycles %u\n",
+                       sim::RemainingPercent(b), b.remaining, b.fullChargeCapacity,
+                       b.designCapacity, activity, b.rate, Celsius(b.temperature), b.cycleCount);
+        text +=
+            Format(L"  charge mode %u, ADPC %u, CHGC %u, mode support %u, protect %u, "
+                   L"health %u, made %s, first use %s (protect flag %u)\n",
+                   b.chargeMode, b.adpc, b.chgc, b.chargeModeSupported, b.protectSupported,
+                   b.health, FatDateText(b.manufactureDate).c_str(), DateText(b.startDate).c_str(),
+                   (b.startDate & START_DATE_PROTECT_FLAG) ? 1u : 0u);
+    }
+    return text;
+}
+
+std::wstring JsonString(const std::wstring& s) {
+    std::wstring out = L"\"";
+    for (wchar_t c : s) {
+        if (c == L'"' || c == L'\\') {
+            out += L'\\';
+            out += c;
+        } else if (c < 0x20) {
+            out += Format(L"\\u%04x", static_cast<unsigned>(c));
+        } else {
+            out += c;
+        }
+    }
+    return out + L"\"";
+}
+
+std::wstring StatusJson(const sim::Machine& m, const wchar_t* path) {
+    SYSTEM_POWER_STATUS power;
+    sim::FillPowerStatus(m, &power);
+    std::wstring j = L"{\n  \"statePath\": " + JsonString(path) + L",\n  \"machine\": {";
+    j += Format(L"\"platform\": %u, \"kind\": %u, \"code\": %u, \"ac\": %u, \"suspended\": %u, "
+                L"\"speed\": %g, \"ambient\": %.1f, \"simSeconds\": %.1f, "
+                L"\"notChargeLimit\": %u, \"suspendCount\": %u, \"resumeCount\": %u, "
+                L"\"installCalls\": %u, \"uninstallCalls\": %u, \"refreshend\": %u, "
+                L"\"percent\": %u, \"batteryFlag\": %u},\n",
+                m.platformType, m.platformKind, m.platformCode, m.acOnline, m.suspended, m.speed,
+                m.ambient, m.simSeconds, m.notChargeLimit, m.suspendCount, m.resumeCount,
+                m.installCalls, m.uninstallCalls, m.refreshEndPercent, power.BatteryLifePercent,
+                power.BatteryFlag);
+    j += L"  \"batteries\": [\n";
+    for (uint32_t i = 0; i < sim::kBatterySlots; ++i) {
+        const sim::Battery& b = m.battery[i];
+        j += Format(L"    {\"slot\": %u, \"present\": %u, \"tag\": %u, \"name\": ", i + 1,
+                    b.present, b.tag);
+        j += JsonString(Name(b)) + L", \"chemistry\": " + JsonString(Chemistry(b));
+        j += Format(L", \"serial\": %u, \"manufactured\": \"%s\", \"manufacturedWord\": %u, "
+                    L"\"startdate\": \"%s\", \"startdateWord\": %u, \"protectflag\": %u, "
+                    L"\"design\": %u, \"fcc\": %u, \"cycles\": %u, \"voltage\": %u, "
+                    L"\"remaining\": %.1f, \"percent\": %u, \"temperature\": %.1f, "
+                    L"\"chargemode\": %u, \"adpc\": %u, \"chgc\": %u, \"modesupport\": %u, "
+                    L"\"protect\": %u, \"health\": %u, \"charging\": %u, \"discharging\": %u, "
+                    L"\"rate\": %.1f, \"chargeLatched\": %u}%s\n",
+                    b.serial, FatDateText(b.manufactureDate).c_str(), b.manufactureDate,
+                    DateText(b.startDate).c_str(), b.startDate,
+                    (b.startDate & START_DATE_PROTECT_FLAG) ? 1u : 0u, b.designCapacity,
+                    b.fullChargeCapacity, b.cycleCount, b.designVoltage, b.remaining,
+                    sim::RemainingPercent(b), b.temperature, b.chargeMode, b.adpc, b.chgc,
+                    b.chargeModeSupported, b.protectSupported, b.health,
+                    sim::IsCharging(b) ? 1u : 0u, sim::IsDischarging(b) ? 1u : 0u, b.rate,
+                    b.chargeLatched, i + 1 < sim::kBatterySlots ? L"," : L"");
+    }
+    return j + L"  ]\n}\n";
+}
+
+int Status(bool json) {
+    wchar_t path[MAX_PATH] = {};
+    sim::StatePath(path, ARRAYSIZE(path));
+    sim::Machine m;
+    if (DWORD rc = sim::ReadMachine(&m))
+        return MachineError(rc, L"reading the machine");
+    Out(json ? StatusJson(m, path) : StatusText(m, path));
+    return kExitOk;
+}
+
+// ---- changes ---------------------------------------------------------------------
+
+// Applies one field change under the lock; nothing is written when the
+// value or the resulting machine is refused.
+int SetOne(uint32_t slot, const wchar_t* field, const wchar_t* value) {
+    wchar_t reason[256] = {};
+    // A charge mode is judged against the suite's current setting.
+    const uint32_t notChargeLimit = sim::ReadNotChargeLimit();
+    const DWORD rc = sim::Modify(
+        [&](sim::Machine& m) -> DWORD {
+            m.notChargeLimit = notChargeLimit;
+            return sim::SetField(&m, slot, field, value, reason, ARRAYSIZE(reason));
+        },
+        reason, ARRAYSIZE(reason));
+    if (rc == ERROR_INVALID_DATA)
+        return Error(kExitUsage, reason);
+    if (rc)
+        return MachineError(rc, L"changing the machine");
+    return kExitOk;
+}
+
+bool ParseSlot(const wchar_t* text, uint32_t* slot) {
+    if (wcscmp(text, L"1") == 0 || wcscmp(text, L"2") == 0) {
+        *slot = text[0] - L'0';
+        return true;
+    }
+    if (wcscmp(text, L"machine") == 0) {
+        *slot = 0;
+        return true;
+    }
+    return false;
+}
+
+bool ReadWholeFile(const wchar_t* path, std::vector<char>* bytes, DWORD* error) {
+    zb::UniqueHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        *error = GetLastError();
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.Get(), &size)) {
+        *error = GetLastError();
+        return false;
+    }
+    if (size.QuadPart > 1024 * 1024) {
+        *error = ERROR_FILE_TOO_LARGE;
+        return false;
+    }
+    bytes->resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!bytes->empty() &&
+        !ReadFile(file.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr)) {
+        *error = GetLastError();
+        return false;
+    }
+    bytes->resize(read);
+    return true;
+}
+
+// UTF-16LE with its byte-order mark, else UTF-8 (with or without one).
+bool DecodeText(const std::vector<char>& bytes, std::wstring* text) {
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        if (bytes.size() % 2)
+            return false;
+        text->assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+        return text->find(L'\0') == std::wstring::npos;
+    }
+    size_t start = 0;
+    if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
+        static_cast<unsigned char>(bytes[1]) == 0xBB &&
+        static_cast<unsigned char>(bytes[2]) == 0xBF)
+        start = 3;
+    text->clear();
+    if (bytes.size() == start)
+        return true;
+    const int chars = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data() + start,
+                                          static_cast<int>(bytes.size() - start), nullptr, 0);
+    if (chars <= 0)
+        return false;
+    text->resize(static_cast<size_t>(chars));
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data() + start,
+                        static_cast<int>(bytes.size() - start), &(*text)[0], chars);
+    return text->find(L'\0') == std::wstring::npos;
+}
+
+int SetupFromFile(const wchar_t* path) {
+    std::vector<char> bytes;
+    DWORD readError = 0;
+    if (!ReadWholeFile(path, &bytes, &readError))
+        return Error(kExitUsage, Format(L"cannot read %s (error %lu)", path, readError));
+    std::wstring text;
+    if (!DecodeText(bytes, &text))
+        return Error(kExitUsage, Format(L"%s is neither UTF-8 nor UTF-16 text", path));
+    sim::Machine m;
+    wchar_t reason[256] = {};
+    if (sim::ParseSetupText(text.c_str(), &m, reason, ARRAYSIZE(reason)))
+        return Error(kExitUsage, Format(L"%s: %s", path, reason));
+    if (DWORD rc = sim::ReplaceMachine(m, reason, ARRAYSIZE(reason)))
+        return rc == ERROR_INVALID_DATA ? Error(kExitUsage, reason)
+                                        : MachineError(rc, L"setting up the machine");
+    return kExitOk;
+}
+
+int Setup(int argc, wchar_t** argv) {
+    if (argc == 3 && wcscmp(argv[2], L"--file") != 0) {
+        sim::Machine m;
+        if (!sim::BuildProfile(argv[2], &m))
+            return Error(kExitUsage, Format(L"unknown profile \"%s\" (see simctl help)", argv[2]));
+        if (DWORD rc = sim::ReplaceMachine(m))
+            return MachineError(rc, L"setting up the machine");
+        return kExitOk;
+    }
+    if (argc == 4 && wcscmp(argv[2], L"--file") == 0)
+        return SetupFromFile(argv[3]);
+    return Error(kExitUsage, L"usage: simctl setup <profile> | simctl setup --file <path>");
+}
+
+int Battery(int argc, wchar_t** argv) {
+    uint32_t slot = 0;
+    if (argc != 4 || !ParseSlot(argv[2], &slot) || slot == 0)
+        return Error(kExitUsage, L"usage: simctl battery 1|2 remove|insert");
+    bool present;
+    if (wcscmp(argv[3], L"insert") == 0)
+        present = true;
+    else if (wcscmp(argv[3], L"remove") == 0)
+        present = false;
+    else
+        return Error(kExitUsage, L"usage: simctl battery 1|2 remove|insert");
+    if (DWORD rc = SimSetBatteryPresent(slot, present))
+        return MachineError(rc, L"changing the battery");
+    return kExitOk;
+}
+
+int Run(int argc, wchar_t** argv) {
+    if (argc < 2)
+        return Error(kExitUsage, L"no command (see simctl help)");
+    const std::wstring command = argv[1];
+    if (command == L"help" || command == L"--help" || command == L"-h" || command == L"/?")
+        return Help();
+    if (command == L"setup")
+        return Setup(argc, argv);
+    if (command == L"status") {
+        if (argc == 2)
+            return Status(false);
+        if (argc == 3 && wcscmp(argv[2], L"--json") == 0)
+            return Status(true);
+        return Error(kExitUsage, L"usage: simctl status [--json]");
+    }
+    if (command == L"path") {
+        wchar_t path[MAX_PATH] = {};
+        if (DWORD rc = sim::StatePath(path, ARRAYSIZE(path)))
+            return MachineError(rc, L"finding the state file");
+        Out(std::wstring(path) + L"\n");
+        return kExitOk;
+    }
+    if (command == L"ac") {
+        if (argc != 3 || (wcscmp(argv[2], L"on") != 0 && wcscmp(argv[2], L"off") != 0))
+            return Error(kExitUsage, L"usage: simctl ac on|off");
+        return SetOne(0, L"ac", argv[2]);
+    }
+    if (command == L"battery")
+        return Battery(argc, argv);
+    if (command == L"suspend" || command == L"resume") {
+        if (argc != 2)
+            return Error(kExitUsage, Format(L"usage: simctl %s", command.c_str()));
+        const DWORD rc = command == L"suspend" ? SimSuspend() : SimResume();
+        return rc ? MachineError(rc, command.c_str()) : kExitOk;
+    }
+    if (command == L"speed") {
+        if (argc != 3)
+            return Error(kExitUsage, L"usage: simctl speed <factor>");
+        return SetOne(0, L"speed", argv[2]);
+    }
+    if (command == L"set") {
+        uint32_t slot = 0;
+        if (argc != 5 || !ParseSlot(argv[2], &slot))
+            return Error(kExitUsage, L"usage: simctl set <1|2|machine> <field> <value>");
+        return SetOne(slot, argv[3], argv[4]);
+    }
+    return Error(kExitUsage, Format(L"unknown command \"%s\" (see simctl help)", command.c_str()));
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    return Run(argc, argv);
+}
