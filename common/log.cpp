@@ -2,6 +2,7 @@
 
 #include "common/handles.h"
 #include "common/reg.h"
+#include "common/settings.h"
 
 #include <shlobj.h>
 #include <strsafe.h>
@@ -16,8 +17,7 @@ const wchar_t kProgressLog1Name[] = L"vadovur_progress_01.log";
 const wchar_t kProgressLog2Name[] = L"vadovur_progress_02.log";
 const wchar_t kEventSourceName[] = L"VADOVUR";
 
-// Where the "Log" switch lives (HKLM).
-const wchar_t kLogSwitchKey[] = L"SOFTWARE\\ZEL\\VADOvur\\Refresh";
+// The trace switch, under HKLM SETTINGS_KEY_REFRESH.
 const wchar_t kLogSwitchValue[] = L"Log";
 
 constexpr int kAppendAttempts = 10;
@@ -273,7 +273,7 @@ DWORD WriteEventLogInfo(LPCWSTR szLog, DWORD dwEventId) {
 
 BOOL IsLogEnabled() {
     DWORD enabled = 0;
-    if (FAILED(CReg::GetDW(HKEY_LOCAL_MACHINE, kLogSwitchKey, kLogSwitchValue, &enabled)))
+    if (FAILED(CReg::GetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, kLogSwitchValue, &enabled)))
         return FALSE;
     return enabled != 0;
 }
@@ -284,4 +284,11 @@ void LogNullArg(LPCWSTR lpszFunction, int nLine, LPCWSTR lpszParameter) {
 
 void LogApiFailure(LPCWSTR lpszFunction, int nLine, LPCWSTR lpszApi, DWORD dwError) {
     WriteLog(lpszFunction, nLine, L"Fail to %s(). ErrorCode: %08x.\n", lpszApi, dwError);
+}
+
+bool IsNullArg(const void* pValue, LPCWSTR lpszFunction, int nLine, LPCWSTR lpszParameter) {
+    if (pValue)
+        return false;
+    LogNullArg(lpszFunction, nLine, lpszParameter);
+    return true;
 }

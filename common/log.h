@@ -61,3 +61,7 @@ BOOL IsLogEnabled();
 //   LogApiFailure:  "Fail to <api>(). ErrorCode: %08x.\n"
 void LogNullArg(LPCWSTR lpszFunction, int nLine, LPCWSTR lpszParameter);
 void LogApiFailure(LPCWSTR lpszFunction, int nLine, LPCWSTR lpszApi, DWORD dwError);
+
+// The pointer check at the top of a function: true (and LogNullArg written)
+// when pValue is null.
+bool IsNullArg(const void* pValue, LPCWSTR lpszFunction, int nLine, LPCWSTR lpszParameter);

@@ -7,14 +7,6 @@
 
 namespace {
 
-// Logs a null argument under the operation's name; true when it was null.
-bool IsNullArg(const void* value, LPCWSTR lpszFunction, int nLine, LPCWSTR lpszParameter) {
-    if (value)
-        return false;
-    LogNullArg(lpszFunction, nLine, lpszParameter);
-    return true;
-}
-
 // Opens an existing key. The registry's status is deliberately not logged:
 // a missing key is the normal case of a value never written, and the
 // settings store substitutes its default.
