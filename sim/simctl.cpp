@@ -73,6 +73,8 @@ int MachineError(DWORD rc, const wchar_t* what) {
 int Help() {
     std::wstring text =
         L"simctl - the simulated notebook (AC adapter, batteries 1 and 2, firmware)\n"
+        L"The machine lives in <common application data>\\zbsim\\machine.state and is\n"
+        L"shared by every process of the Wine prefix (cellio.dll, simctl, ...).\n"
         L"\n"
         L"  simctl setup <profile>         replace the machine with a built-in profile\n"
         L"  simctl setup --file <path>     replace it with a setup file (below)\n"
@@ -133,6 +135,13 @@ std::wstring Name(const sim::Battery& b) {
     return std::wstring(b.name, wcsnlen(b.name, sim::kNameChars));
 }
 
+// The charge a battery holds, also while it is out of the machine.
+uint32_t HeldPercent(const sim::Battery& b) {
+    sim::Battery held = b;
+    held.present = 1;
+    return sim::RemainingPercent(held);
+}
+
 double Celsius(double tenthsKelvin) {
     return tenthsKelvin / 10.0 - 273.15;
 }
@@ -161,8 +170,8 @@ std::wstring StatusText(const sim::Machine& m, const wchar_t* path) {
                        b.present ? L"present" : L"absent", Name(b).c_str(), Chemistry(b).c_str(),
                        b.serial, b.tag);
         text += Format(L"  %u %% (%.0f of %u mWh, design %u), %s %+.0f mW, %.1f C, cycles %u\n",
-                       sim::RemainingPercent(b), b.remaining, b.fullChargeCapacity,
-                       b.designCapacity, activity, b.rate, Celsius(b.temperature), b.cycleCount);
+                       HeldPercent(b), b.remaining, b.fullChargeCapacity, b.designCapacity,
+                       activity, b.rate, Celsius(b.temperature), b.cycleCount);
         text +=
             Format(L"  charge mode %u, ADPC %u, CHGC %u, mode support %u, protect %u, "
                    L"health %u, made %s, first use %s (protect flag %u)\n",
@@ -218,7 +227,7 @@ std::wstring StatusJson(const sim::Machine& m, const wchar_t* path) {
                     DateText(b.startDate).c_str(), b.startDate,
                     (b.startDate & START_DATE_PROTECT_FLAG) ? 1u : 0u, b.designCapacity,
                     b.fullChargeCapacity, b.cycleCount, b.designVoltage, b.remaining,
-                    sim::RemainingPercent(b), b.temperature, b.chargeMode, b.adpc, b.chgc,
+                    HeldPercent(b), b.temperature, b.chargeMode, b.adpc, b.chgc,
                     b.chargeModeSupported, b.protectSupported, b.health,
                     sim::IsCharging(b) ? 1u : 0u, sim::IsDischarging(b) ? 1u : 0u, b.rate,
                     b.chargeLatched, i + 1 < sim::kBatterySlots ? L"," : L"");
