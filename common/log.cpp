@@ -45,6 +45,24 @@ private:
     bool owned_;
 };
 
+// Formats a whole log line. A line longer than the buffer is cut, but keeps
+// its "\r\n": without it the next line, perhaps another program's, would
+// be glued onto the cut one.
+void FormatLogLine(LPWSTR lpszLine, size_t cchLine, LPCWSTR lpszFormat, ...) {
+    va_list args;
+    va_start(args, lpszFormat);
+    const HRESULT hr = StringCchVPrintfW(lpszLine, cchLine, lpszFormat, args);
+    va_end(args);
+    if (SUCCEEDED(hr))
+        return;
+    OutputDebugStringW(L"Fail to StringCchPrintf().");
+    size_t cch = 0;
+    if (SUCCEEDED(StringCchLengthW(lpszLine, cchLine, &cch)) && cch >= 2) {
+        lpszLine[cch - 2] = L'\r';
+        lpszLine[cch - 1] = L'\n';
+    }
+}
+
 LPCWSTR ProgressLogName(DWORD dwBattNo) {
     return dwBattNo == 1 ? kProgressLog1Name : kProgressLog2Name;
 }
@@ -68,14 +86,9 @@ void GetLogTimeStamp(LPWSTR lpszBuffer, size_t cchBuffer) {
 }
 
 void CreateLogFilePath(LPWSTR lpszPath, size_t cchPath, LPCWSTR szFilename) {
-    if (!lpszPath) {
-        LogNullArg(L"CreateLogFilePath", __LINE__, L"lpszPath");
+    if (IsNullArg(lpszPath, L"CreateLogFilePath", __LINE__, L"lpszPath") ||
+        IsNullArg(szFilename, L"CreateLogFilePath", __LINE__, L"szFilename"))
         return;
-    }
-    if (!szFilename) {
-        LogNullArg(L"CreateLogFilePath", __LINE__, L"szFilename");
-        return;
-    }
     wchar_t folder[MAX_PATH] = {};
     wchar_t path[MAX_PATH] = {};
     if (SHGetSpecialFolderPathW(nullptr, folder, CSIDL_COMMON_APPDATA, FALSE))
@@ -154,9 +167,8 @@ void WriteLog(LPCWSTR lpszFunction, int nLine, LPCWSTR lpszFormat, ...) {
     wchar_t line[LOG_LINE_CCH] = {};
     CreateLogFilePath(path, ARRAYSIZE(path), kRefreshLogName);
     GetLogTimeStamp(stamp, ARRAYSIZE(stamp));
-    if (FAILED(StringCchPrintfW(line, ARRAYSIZE(line), L"%s[%08X][%s][%d] %s\r\n", stamp,
-                                GetCurrentProcessId(), lpszFunction, nLine, message)))
-        OutputDebugStringW(L"Fail to StringCchPrintf().");
+    FormatLogLine(line, ARRAYSIZE(line), L"%s[%08X][%s][%d] %s\r\n", stamp, GetCurrentProcessId(),
+                  lpszFunction, nLine, message);
     AppendLogFile(path, line);
 }
 
@@ -176,8 +188,7 @@ void WriteProgressLog(DWORD dwBattNo, LPCWSTR lpszFormat, ...) {
     wchar_t line[LOG_LINE_CCH] = {};
     CreateLogFilePath(path, ARRAYSIZE(path), ProgressLogName(dwBattNo));
     GetLogTimeStamp(stamp, ARRAYSIZE(stamp));
-    if (FAILED(StringCchPrintfW(line, ARRAYSIZE(line), L"%s %s\r\n", stamp, message)))
-        OutputDebugStringW(L"Fail to StringCchPrintf().");
+    FormatLogLine(line, ARRAYSIZE(line), L"%s %s\r\n", stamp, message);
     AppendLogFile(path, line);
 }
 
@@ -205,9 +216,7 @@ int WriteErrorLog(UINT uMessageId, UINT uCaptionId, UINT uFlags, DWORD dwCode,
         wchar_t line[LOG_LINE_CCH] = {};
         CreateLogFilePath(path, ARRAYSIZE(path), kErrorLogName);
         GetLogTimeStamp(stamp, ARRAYSIZE(stamp));
-        if (FAILED(
-                StringCchPrintfW(line, ARRAYSIZE(line), L"%s %s(0x%x)\r\n", stamp, text, dwCode)))
-            OutputDebugStringW(L"Fail to StringCchPrintf().");
+        FormatLogLine(line, ARRAYSIZE(line), L"%s %s(0x%x)\r\n", stamp, text, dwCode);
         AppendLogFile(path, line);
     }
 
@@ -251,10 +260,8 @@ void WriteConsoleMessage(HINSTANCE hInstance, UINT uStringId) {
 }
 
 DWORD WriteEventLogInfo(LPCWSTR szLog, DWORD dwEventId) {
-    if (!szLog) {
-        LogNullArg(L"WriteEventLogInfo", __LINE__, L"szLog");
+    if (IsNullArg(szLog, L"WriteEventLogInfo", __LINE__, L"szLog"))
         return ERROR_INVALID_PARAMETER;
-    }
     zb::UniqueEventSource source(RegisterEventSourceW(nullptr, kEventSourceName));
     if (!source) {
         const DWORD error = GetLastError();
