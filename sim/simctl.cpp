@@ -4,6 +4,7 @@
 // Exit codes: 0 done, 1 the machine could not be read or written, 2 bad
 // command line or bad input (nothing was changed).
 #include "sim/machine.h"
+#include "sim/powrprof/power_store.h"
 
 #include "battery/firmware.h"
 #include "common/handles.h"
@@ -86,6 +87,8 @@ int Help() {
         L"  simctl set <1|2> <field> <value>        change a battery\n"
         L"  simctl set machine <field> <value>      change the machine\n"
         L"  simctl path                    print the state file's path\n"
+        L"  simctl plans [reset]           power plans and XP schemes of the simulated\n"
+        L"                                 power manager (powrprof.dll); reset = defaults\n"
         L"\n"
         L"profiles:\n";
     size_t count = 0;
@@ -414,6 +417,16 @@ int Run(int argc, wchar_t** argv) {
             return Error(kExitUsage, Format(L"usage: simctl %s", command.c_str()));
         const DWORD rc = command == L"suspend" ? SimSuspend() : SimResume();
         return rc ? MachineError(rc, command.c_str()) : kExitOk;
+    }
+    if (command == L"plans") {
+        if (argc == 3 && wcscmp(argv[2], L"reset") == 0) {
+            const DWORD rc = simpower::ResetPowerStore();
+            return rc ? MachineError(rc, L"resetting the power plans") : kExitOk;
+        }
+        if (argc != 2)
+            return Error(kExitUsage, L"usage: simctl plans [reset]");
+        Out(simpower::DescribePowerStore());
+        return kExitOk;
     }
     if (command == L"speed") {
         if (argc != 3)

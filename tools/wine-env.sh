@@ -8,8 +8,8 @@ export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export LC_ALL=ja_JP.UTF-8
 # No Gecko/Mono install dialogs; powrprof is the simulated power manager
-# the prefix setup copies into system32 (see tools/prefix-setup.sh).
-export WINEDLLOVERRIDES=${ZB_DLLOVERRIDES:-mscoree,mshtml=}
+# that zb_install_sim_dlls (below) copies into system32.
+export WINEDLLOVERRIDES=${ZB_DLLOVERRIDES:-mscoree,mshtml=;powrprof=n,b}
 unset DISPLAY WAYLAND_DISPLAY
 
 # The prefix is (re)configured whenever the setup script changes.
@@ -17,7 +17,10 @@ zb_prefix_ready() {
     local stamp="$WINEPREFIX/.zb-setup"
     local want
     want=$(cat "$zb_root/tools/prefix-setup.sh" | sha1sum | cut -c1-40)
-    [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ] && return 0
+    if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
+        zb_install_sim_dlls
+        return 0
+    fi
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
         flock 9
@@ -26,6 +29,21 @@ zb_prefix_ready() {
             echo "$want" >"$stamp"
         fi
     ) 9>"$WINEPREFIX.lock"
+    zb_install_sim_dlls
+}
+
+# The simulated power manager replaces Wine's powrprof.dll in system32 (the
+# suite loads it from there by full path), refreshed on every run so a new
+# build is picked up. Renamed into place, so running processes keep the old
+# file. A build without it keeps what the prefix has: with "n,b" Wine's own
+# placeholder file selects Wine's builtin.
+zb_install_sim_dlls() {
+    local src="$zb_build/bin/powrprof.dll"
+    local dst="$WINEPREFIX/drive_c/windows/system32/powrprof.dll"
+    [ -f "$src" ] && [ -d "$(dirname "$dst")" ] || return 0
+    cmp -s "$src" "$dst" && return 0
+    cp "$src" "$dst.zbnew" && mv -f "$dst.zbnew" "$dst" ||
+        echo "warning: could not install $src into the prefix" >&2
 }
 
 # One persistent wineserver per prefix: a cold start costs seconds per
