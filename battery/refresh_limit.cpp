@@ -1,0 +1,15 @@
+// "RefreshLimit" lives with the battery code: its default depends on the
+// machine, which only the device library can tell.
+#include "battery/battery.h"
+
+#include "common/reg.h"
+#include "common/settings.h"
+
+DWORD GetRegRefreshLimit() {
+    DWORD limit = 0;
+    if (SUCCEEDED(CReg::GetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, L"RefreshLimit", &limit)))
+        return limit;
+    driver::_SYSTEM_PLATFORM_INFO info = {};
+    GetSystemInfo(info);
+    return RefreshLimitForPlatform(info);
+}
