@@ -59,4 +59,25 @@ template <typename Pred> bool WaitUntil(Pred pred, DWORD timeoutMs, DWORD pollMs
     }
 }
 
+// Dispatches this thread's messages until pred holds or timeoutMs passes
+// (a window's test waits for what is sent or posted to it).
+template <typename Pred> bool PumpUntil(Pred pred, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (pred())
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return false;
+        const ULONGLONG left = deadline - now;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left < 50 ? left : 50),
+                                  QS_ALLINPUT);
+    }
+}
+
 } // namespace testenv
