@@ -1,5 +1,5 @@
 // Test side of the toast library: a window that collects its reports, the
-// popups it shows in this process, and a bounded message pump.
+// popups it shows in this process.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/toast.h"
+#include "support/suite_env.h"
 
 namespace toasttest {
 
@@ -82,25 +83,7 @@ inline std::wstring WindowText(HWND hWnd) {
     return text;
 }
 
-// Dispatches this thread's messages until pred holds or timeoutMs passes.
-template <typename Pred> bool PumpUntil(Pred pred, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (pred())
-            return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
-            return false;
-        const ULONGLONG left = deadline - now;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left < 50 ? left : 50),
-                                  QS_ALLINPUT);
-    }
-}
+using testenv::PumpUntil;
 
 // Dispatches what is already queued (posted reports included).
 inline void PumpPending() {
