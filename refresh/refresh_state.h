@@ -1,0 +1,66 @@
+// State of the hidden refresh window: the phase machine's data and the
+// window's own objects (pipes, power plan, notifications). One object per
+// refresh window, reached through GWLP_USERDATA, kept until the process
+// ends: the pipe-2 threads read the mode and progress from it to the last
+// moment, so it must outlive the window.
+#pragma once
+
+#include <windows.h>
+
+#include "ipc/pipe.h"
+#include "refresh/brightness.h"
+#include "refresh/power_plan.h"
+#include "refresh/refresh_tool.h"
+
+class CBattery;
+
+// When a battery's cool-down phase first ticked; kept for the whole run.
+struct CoolDownClock {
+    bool started = false;
+    SYSTEMTIME start = {};
+};
+
+// What the phase handlers work on. The mode, progress and battery number
+// live in `live`, which the pipe-2 server threads read without a lock;
+// everything else is touched on the window's thread only.
+struct RefreshPhaseState {
+    RefreshLiveState live;       // battery (1 or 2), mode (RefreshModeValue), progress
+    CBattery* battery = nullptr; // front of the queue
+    BYTE capacity = 0;           // remaining percent, refreshed each tick
+
+    DWORD savedChargeMode = 0;       // as read at the battery's start; normalised on restore
+    bool chargeModeReleased = false; // the tool wrote 0 and has not restored it yet
+    bool chargeModeMarked = false;   // the mode read at the start had bit 7 set
+
+    bool suspended = false;  // slept while discharging or cooling down
+    bool errorArmed = false; // an abort was reported; later ticks repeat its notice
+    LONG errorCode = 0;
+    bool closeTimerRunning = false; // timer 3 runs; never pushed back once started
+
+    CoolDownClock coolDown1[2]; // by battery number - 1
+    CoolDownClock coolDown2[2];
+    bool chargingSeen = false; // CHARGING2 has found this battery charging
+};
+
+// The refresh window's own objects, created with the window.
+struct RefreshWindowState {
+    RefreshQueue* queue = nullptr; // the start-up code's; lives as long as the process
+    RefreshPhaseState phase;
+    bool sleepSwitch = false; // started with "/sleep" (answered to WM_USER_REFQUERY)
+
+    // Armed at creation and by each re-apply request of the main screen;
+    // one power plan notice per arming.
+    bool powerPlanNoticeArmed = false;
+    bool cleanedUp = false; // the clean-up ran (it runs once)
+
+    // Power-setting registrations (not on XP).
+    HPOWERNOTIFY battPercentNotify = nullptr;
+    HPOWERNOTIFY acdcNotify = nullptr;
+    HPOWERNOTIFY activeSchemeNotify = nullptr;
+
+    CPipeToDlg pipeDlg; // pipe 1: notices to every main screen
+    CPipeToRef pipeRef; // pipe 2: requests and queries
+
+    CPowerScheme refreshPlan;        // Vista and later
+    CBrightnessControlXP brightness; // XP
+};
