@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "ipc/pipe.h"
 #include "refresh/brightness.h"
 #include "refresh/power_plan.h"
@@ -58,7 +60,9 @@ struct RefreshWindowState {
     HPOWERNOTIFY acdcNotify = nullptr;
     HPOWERNOTIFY activeSchemeNotify = nullptr;
 
-    CPipeToDlg pipeDlg; // pipe 1: notices to every main screen
+    // Pipe 1: notices to every main screen. Never null; the clean-up swaps
+    // in an idle endpoint so that the old one's connections close.
+    std::unique_ptr<CPipeToDlg> pipeDlg = std::make_unique<CPipeToDlg>();
     CPipeToRef pipeRef; // pipe 2: requests and queries
 
     CPowerScheme refreshPlan;        // Vista and later

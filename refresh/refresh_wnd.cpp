@@ -1,5 +1,6 @@
 #include "refresh/refresh_wnd.h"
 
+#include <memory>
 #include <new>
 
 #include "battery/battery.h"
@@ -52,14 +53,14 @@ void Tick(HWND hWnd) {
 // An abort from a power event: the progress-log line, then the report.
 void Abort(HWND hWnd, RefreshWindowState& state, LPCWSTR lpszReason, LONG status, bool bArm) {
     WriteProgressLog(state.phase.live.battery, kProgressAborted, lpszReason);
-    ReportRefreshAbort(hWnd, &state.pipeDlg, &state.phase, status, bArm);
+    ReportRefreshAbort(hWnd, state.pipeDlg.get(), &state.phase, status, bArm);
 }
 
 void SendPowerPlanNotice(RefreshWindowState& state) {
     if (!state.powerPlanNoticeArmed)
         return;
     state.powerPlanNoticeArmed = false;
-    state.pipeDlg.SendAll(WM_USER_REFPOWERPLAN, 0, state.phase.live.battery);
+    state.pipeDlg->SendAll(WM_USER_REFPOWERPLAN, 0, state.phase.live.battery);
 }
 
 // ---------------------------------------------------------------------------
@@ -171,7 +172,7 @@ LRESULT OnCreate(HWND hWnd, RefreshWindowState& state, const CREATESTRUCTW* pCre
     }
 
     // Each waits a while for a first client; a refresh runs without one.
-    state.pipeDlg.Create(PIPE1_NAME);
+    state.pipeDlg->Create(PIPE1_NAME);
     state.pipeRef.Create(hWnd, PIPE2_NAME, &phase.live);
     return 0;
 }
@@ -370,7 +371,10 @@ void OnRefreshEnd(HWND hWnd, RefreshWindowState& state) {
     if (!xp) {
         zb::ShutdownBlockReasonDestroy(hWnd);
     }
-    state.pipeDlg.Close();
+    // Every main screen sees its pipe end now, not only when the process
+    // does; later notices (after WM_ENDSESSION) go to an idle endpoint.
+    state.pipeDlg->Close();
+    state.pipeDlg = std::make_unique<CPipeToDlg>();
     SetThreadExecutionState(ES_CONTINUOUS);
     if (xp)
         KillTimer(hWnd, REFRESH_TIMER_WATCH);
@@ -500,7 +504,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
         // screen with "/sleep" too).
         return state.sleepSwitch ? 1 : 0;
     case WM_USER_REFPROC:
-        RunRefreshPhases(hWnd, state.queue, &state.pipeDlg, &state.phase);
+        RunRefreshPhases(hWnd, state.queue, state.pipeDlg.get(), &state.phase);
         return 0;
     case WM_USER_REFEND:
         OnRefreshEnd(hWnd, state);
