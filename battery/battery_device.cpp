@@ -293,7 +293,14 @@ HRESULT CBattery::GetBatteryChemistry(LPWSTR lpszChemistry, size_t cchChemistry)
     return S_OK;
 }
 
+// A battery the device library does not report present is not reachable on
+// either route: taken out of its bay, it reads as "no battery" (flag 128)
+// rather than as an unreadable power status, so a refresh that loses its
+// battery aborts as a removal, not as an invalid status.
 BOOL CBattery::IsBatteryReachable() {
+    const int bayBit = m_uiBattNo == 1 ? 1 : 2;
+    if ((CellioGetBatteryMask() & bayBit) == 0)
+        return FALSE;
     return UsesDeviceLibrary() || SUCCEEDED(EnumBatteryDevice());
 }
 

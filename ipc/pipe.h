@@ -216,6 +216,9 @@ struct RefreshLiveState {
     std::atomic<LONG> battery{0};
     std::atomic<LONG> mode{0}; // RefreshMode, -1 = error
     std::atomic<LONG> progress{0};
+    // Started with "/sleep": bit 0 of the WM_USER_REFQUERY answer, which the
+    // scheduler reads to open the main screen with "/sleep" too.
+    std::atomic<LONG> sleep{0};
 };
 
 // zbRefresh's pipe-2 server. Every accepted connection serves one request on

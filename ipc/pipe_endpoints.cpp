@@ -257,6 +257,10 @@ void CPipeToRef::OnReceive() {
             break;
         }
         case WM_USER_REFQUERY:
+            record.wparam = (m_pState && m_pState->sleep.load()) ? 1 : 0;
+            record.lparam = progress;
+            Send(&record, sizeof(record));
+            break;
         case WM_USER_REFPROGRESS:
             record.lparam = progress;
             Send(&record, sizeof(record));

@@ -132,6 +132,7 @@ LRESULT OnCreate(HWND hWnd, RefreshWindowState& state, const CREATESTRUCTW* pCre
     RefreshPhaseState& phase = state.phase;
     state.queue = pQueue;
     state.sleepSwitch = GetRefreshStartup().switchSleep;
+    state.phase.live.sleep = state.sleepSwitch ? 1 : 0;
     phase.battery = pQueue->front();
     phase.live.mode = REFRESH_MODE_CHARGING1;
     phase.live.battery = phase.battery->GetBattNo();

@@ -427,3 +427,20 @@ TEST_F(SimBatteryTest, TraceNamesTheBatteryAndItsIdentity) {
     EXPECT_NE(std::wstring::npos, log.find(L"m_szOWNID = ABC-20240305-1a2b"));
     EXPECT_NE(std::wstring::npos, log.find(L"CBattery::CBattery m_szChemistry = LION"));
 }
+
+// A battery taken out of its bay while a program holds its object reads as
+// "no battery" with a successful read, so the refresh tool reports a removal
+// (status 3 or 4) and not an unreadable power status (7).
+TEST_F(SimBatteryTest, RemovedBatteryReadsAsNoBattery) {
+    Machine(L"profile=two\nac=on");
+    CBattery battery(2);
+    SYSTEM_POWER_STATUS status = {};
+    ASSERT_TRUE(battery.GetBatteryPowerStatus(&status));
+    EXPECT_EQ(0, status.BatteryFlag & BATTERY_FLAG_NO_BATTERY);
+
+    Sim(L"battery 2 remove");
+    status = {};
+    EXPECT_TRUE(battery.GetBatteryPowerStatus(&status));
+    EXPECT_EQ(BATTERY_FLAG_NO_BATTERY, status.BatteryFlag);
+    EXPECT_EQ(CHARGING_FLAG_NO_BATTERY, GetChargingFlag(&battery));
+}

@@ -102,7 +102,7 @@ TEST(PipeEndpoints, RefreshServerAnswersForwardsAndIgnoresShortRecords) {
 
     answer = Query(PIPE2_NAME, {WM_USER_REFQUERY, 0, 0, 0});
     EXPECT_EQ(WM_USER_REFQUERY, answer.message);
-    EXPECT_EQ(0u, answer.wparam) << "the answer keeps the request's wparam";
+    EXPECT_EQ(0u, answer.wparam) << "not started with /sleep";
     EXPECT_EQ(55, answer.lparam);
 
     answer = Query(PIPE2_NAME, {WM_USER_REFPROGRESS, 1, 9, 0});
@@ -188,6 +188,7 @@ TEST(PipeEndpoints, ManyRequestCyclesLeakNoThreadsOrHandles) {
     RefreshLiveState state;
     state.battery = 1;
     state.progress = 12;
+    state.sleep = 1;
     CPipeToRef server(nullptr, &state);
     ASSERT_TRUE(server.CPipe::Create(name.c_str()));
     ASSERT_TRUE(server.Listen());
@@ -203,6 +204,7 @@ TEST(PipeEndpoints, ManyRequestCyclesLeakNoThreadsOrHandles) {
     for (int cycle = 0; cycle < 150; ++cycle) {
         ASSERT_EQ(24, ipctest::Exchange(name.c_str(), {WM_USER_REFQUERY, 0, 0, 0}, &answer, 24));
         ASSERT_EQ(12, answer.lparam);
+        ASSERT_EQ(1u, answer.wparam) << "bit 0: started with /sleep";
     }
     EXPECT_TRUE(testenv::WaitUntil([&] { return ipctest::CountThreads() <= threads; }, kBound))
         << ipctest::CountThreads() << " threads, " << threads << " before";
