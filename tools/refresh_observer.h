@@ -1,0 +1,62 @@
+// What the demo's progress display (zbwatch) and the refresh benchmark
+// (zbbench) share: following a running refresh as a main screen does, on
+// pipe 1, and describing the simulated notebook's batteries.
+#pragma once
+
+#include <windows.h>
+
+#include "ipc/pipe.h"
+#include "sim/machine.h"
+
+#include <functional>
+#include <string>
+
+namespace observer {
+
+// One notice of the refresh tool, with the moment it was taken off the
+// queue (GetTickCount64).
+struct Notice {
+    UINT message; // WM_USER_REFMODE, WM_USER_REFPROGRESS, ...
+    UINT battery;
+    LONGLONG value; // mode, percent or reason
+    ULONGLONG tick;
+};
+
+// A main screen's view of the refresh: connects to pipe 1 as soon as the
+// tool listens and hands every notice to the callback. An error notice is
+// acknowledged at once on pipe 2, as the main screen's refresh window
+// does, so the tool closes without waiting for its time-out.
+class RefreshObserver {
+public:
+    RefreshObserver();
+    ~RefreshObserver();
+    RefreshObserver(const RefreshObserver&) = delete;
+    RefreshObserver& operator=(const RefreshObserver&) = delete;
+
+    // Tries to connect until timeoutMs passes; true when connected.
+    bool Connect(DWORD timeoutMs);
+    // Handles notices for up to waitMs (fewer when one came); false once
+    // the refresh tool has ended.
+    bool Pump(DWORD waitMs, const std::function<void(const Notice&)>& onNotice);
+
+private:
+    static LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    HWND window_ = nullptr;
+    CPipeClient pipe_;
+    std::function<void(const Notice&)> onNotice_;
+};
+
+// True while a refreshing zbRefresh.exe runs (its single-instance mutex).
+bool IsRefreshToolRunning();
+
+// "CHARGING1", "REFRESHING", ..., "DONE", "ERROR".
+const char* ModeName(LONGLONG mode);
+
+// "42 %  31.5 C  charging +12.0 W  ADPC 1 CHGC 1  mode 80" for a battery.
+std::string DescribeBattery(const sim::Battery& b);
+
+// The machine now; a zeroed machine when it cannot be read.
+sim::Machine ReadMachineNow();
+
+} // namespace observer
