@@ -53,6 +53,48 @@ bool FailRefreshStart(DWORD status) {
     return false;
 }
 
+// Saves the other battery's mode and sets "NotChargeLimit"; 1 when the
+// battery reads back that limit, or when there is no other battery.
+int HoldOtherBattery(UINT otherNo) {
+    if (CBatteryArray().GetCount() < 2)
+        return 1;
+    CBattery* pOther = GetRefreshBattery(otherNo);
+    DWORD mode = 0;
+    const HRESULT hrRead = pOther->AslMethodRBCL(&mode);
+    WriteLog(L"StopChargeOtherBattery", __LINE__, L"stop charge 充電モード= %d\n", mode);
+    if (FAILED(hrRead)) {
+        WriteLog(L"StopChargeOtherBattery", __LINE__, L"Does not support ChargeMode.");
+        g_uiSavedOtherBattNo = 0;
+        return 0;
+    }
+    g_dwSavedOtherMode = mode;
+    g_uiSavedOtherBattNo = otherNo;
+    if (mode & CHARGEMODE_REFRESH_NEEDED)
+        return 0;
+    const DWORD limit = GetRegNotChargeLimit();
+    if (FAILED(pOther->AslMethodWBCL(limit)))
+        return 0;
+    DWORD readBack = 0;
+    if (FAILED(pOther->AslMethodRBCL(&readBack)))
+        return 0;
+    return readBack == limit ? 1 : 0;
+}
+
+// Writes the saved mode back to the battery it was read from. This does not
+// depend on both batteries still being there: when the refreshed battery is
+// taken out, the held one must still get its mode back, or it would never
+// charge again.
+int RevertOtherBattery(UINT otherNo) {
+    if (g_uiSavedOtherBattNo != otherNo) {
+        WriteLog(L"StopChargeOtherBattery", __LINE__, L"No saved charge mode of battery %u.\n",
+                 otherNo);
+        return 1;
+    }
+    WriteLog(L"StopChargeOtherBattery", __LINE__, L"revert charge 充電モード= %d\n",
+             g_dwSavedOtherMode);
+    return SUCCEEDED(GetRefreshBattery(otherNo)->AslMethodWBCL(g_dwSavedOtherMode)) ? 1 : 0;
+}
+
 } // namespace
 
 CBattery* GetRefreshBattery(UINT uiBattNo) {
@@ -126,39 +168,6 @@ int StopChargeOtherBattery(CBattery* pBattery, BOOL bStop) {
         LogNullArg(L"StopChargeOtherBattery", __LINE__, L"pBattery");
         return 0;
     }
-    if (CBatteryArray().GetCount() < 2)
-        return 1;
     const UINT otherNo = pBattery->GetBattNo() == 1 ? 2 : 1;
-    CBattery* pOther = GetRefreshBattery(otherNo);
-
-    if (!bStop) {
-        if (g_uiSavedOtherBattNo != otherNo) {
-            WriteLog(L"StopChargeOtherBattery", __LINE__, L"No saved charge mode of battery %u.\n",
-                     otherNo);
-            return 1;
-        }
-        WriteLog(L"StopChargeOtherBattery", __LINE__, L"revert charge 充電モード= %d\n",
-                 g_dwSavedOtherMode);
-        return SUCCEEDED(pOther->AslMethodWBCL(g_dwSavedOtherMode)) ? 1 : 0;
-    }
-
-    DWORD mode = 0;
-    const HRESULT hrRead = pOther->AslMethodRBCL(&mode);
-    WriteLog(L"StopChargeOtherBattery", __LINE__, L"stop charge 充電モード= %d\n", mode);
-    if (FAILED(hrRead)) {
-        WriteLog(L"StopChargeOtherBattery", __LINE__, L"Does not support ChargeMode.");
-        g_uiSavedOtherBattNo = 0;
-        return 0;
-    }
-    g_dwSavedOtherMode = mode;
-    g_uiSavedOtherBattNo = otherNo;
-    if (mode & CHARGEMODE_REFRESH_NEEDED)
-        return 0;
-    const DWORD limit = GetRegNotChargeLimit();
-    if (FAILED(pOther->AslMethodWBCL(limit)))
-        return 0;
-    DWORD readBack = 0;
-    if (FAILED(pOther->AslMethodRBCL(&readBack)))
-        return 0;
-    return readBack == limit ? 1 : 0;
+    return bStop ? HoldOtherBattery(otherNo) : RevertOtherBattery(otherNo);
 }

@@ -26,6 +26,7 @@ bool GetRefBattery(RefreshQueue* pQueue, const CommandLineMap& args);
 void RunMainDlg(UINT64 code);
 
 // bStop true: saves the other battery's charge mode and sets it to
-// "NotChargeLimit". bStop false: writes the saved mode back. 1 on success
-// or when the machine has no other battery, else 0.
+// "NotChargeLimit". bStop false: writes the saved mode back to the battery
+// it was read from, also when the refreshed battery has been taken out.
+// 1 on success or when there is nothing to do, else 0.
 int StopChargeOtherBattery(CBattery* pBattery, BOOL bStop);

@@ -89,13 +89,9 @@ TEST_F(RefreshAbortTest, UnpluggingTheAdapterMidDischargeStoresFiveAndCleansUp) 
     ExpectPowerPlanBack();
 }
 
-// The tool had released battery 1's 80 % mode: removal reports 4.
-//
-// Both removal tests are disabled while the battery object answers a power
-// status request for a battery the device library no longer has with a
-// failure instead of "no battery" (flag 128): a removal is then reported
-// as an unreadable status (7).
-TEST_F(RefreshAbortTest, DISABLED_RemovingABatteryWhoseModeWasReleasedReportsFour) {
+// The tool had released battery 1's 80 % mode: removal reports 4. Battery 2,
+// held while battery 1 was refreshed, gets its own mode back.
+TEST_F(RefreshAbortTest, RemovingABatteryWhoseModeWasReleasedReportsFour) {
     SetUpBatteries(true, 80);
     ToolProcess tool(L"/b1 /nomain");
     ASSERT_TRUE(recorder_->WaitFor([](const Notice& n) { return n.message == kProgressNotice; }));
@@ -108,7 +104,7 @@ TEST_F(RefreshAbortTest, DISABLED_RemovingABatteryWhoseModeWasReleasedReportsFou
 }
 
 // A battery that charges fully anyway keeps its mode: removal reports 3.
-TEST_F(RefreshAbortTest, DISABLED_RemovingABatteryWhoseModeWasKeptReportsThree) {
+TEST_F(RefreshAbortTest, RemovingABatteryWhoseModeWasKeptReportsThree) {
     SetUpBatteries(false, 0);
     ToolProcess tool(L"/b1 /nomain");
     ASSERT_TRUE(recorder_->WaitFor([](const Notice& n) { return n.message == kProgressNotice; }));

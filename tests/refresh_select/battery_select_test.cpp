@@ -66,6 +66,15 @@ TEST_F(StopChargeOtherBatteryTest, ASingleBatteryMachineHasNothingToHold) {
     EXPECT_EQ(80u, ChargeMode(1));
 }
 
+// Taking the refreshed battery out must not leave the other one held.
+TEST_F(StopChargeOtherBatteryTest, TheHeldBatteryGetsItsModeBackWhenTheOtherIsTakenOut) {
+    SetUpMachine(L"two", [](sim::Machine& m) { m.battery[1].chargeMode = 50; });
+    EXPECT_EQ(1, StopChargeOtherBattery(GetRefreshBattery(1), TRUE));
+    ASSERT_EQ(0u, SimSetBatteryPresent(1, false));
+    EXPECT_EQ(1, StopChargeOtherBattery(GetRefreshBattery(1), FALSE));
+    EXPECT_EQ(50u, ChargeMode(2));
+}
+
 // A battery marked for its own refresh charges fully until then: it is not
 // held, and reverting writes the same mode back.
 TEST_F(StopChargeOtherBatteryTest, AMarkedBatteryIsNotHeld) {
