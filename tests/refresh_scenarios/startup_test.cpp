@@ -86,12 +86,15 @@ TEST_F(RefreshStartupTest, AdapterUnpluggedAtStartStoresFive) {
     EXPECT_TRUE(TraceContains(L"[GetRefBattery]AC is not connected!"));
 }
 
+// A reserved refresh ("/resv") does not wait when no alarm program runs.
 TEST_F(RefreshStartupTest, MissingSecondBatteryStoresThree) {
     SetUpMachine(L"one", [](sim::Machine&) {});
-    ToolProcess tool(L"/b2 /nomain");
+    ToolProcess tool(L"/resv /b2 /nomain");
     ASSERT_EQ(0, tool.Wait(kQuickExitMs));
     ExpectRefusedWith(3);
     EXPECT_FALSE(TraceContains(L"[GetRefBattery]Refresh main battery!"));
+    EXPECT_TRUE(TraceContains(L"Alarm Is not running!"));
+    EXPECT_FALSE(TraceContains(L"Sleep Start"));
 }
 
 // While one refresh runs: a second refreshing instance and "/end" with
