@@ -28,6 +28,10 @@ test: build
 demo: build
 	@tools/demo $(BUILD)
 
+# Figures of a whole simulated refresh (not a test): see README.md.
+bench: build
+	@tools/bench $(BUILD)
+
 clean:
 	rm -rf $(BUILD)
 
