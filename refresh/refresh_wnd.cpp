@@ -469,6 +469,14 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
         return DefWindowProcW(hWnd, message, wParam, lParam);
     RefreshWindowState& state = *pState;
 
+    // Once the clean-up has begun the refresh is over: power events that
+    // other threads send while it waits (closing pipes, firmware pauses)
+    // must not run a phase tick, which would find the refresh it has just
+    // switched off and report an error, or complete a battery twice.
+    if (state.cleanedUp &&
+        (message == WM_POWERBROADCAST || message == WM_TIMER || message == WM_USER_REFPROC))
+        return message == WM_POWERBROADCAST ? TRUE : 0;
+
     switch (message) {
     case WM_CREATE:
         return OnCreate(hWnd, state, reinterpret_cast<const CREATESTRUCTW*>(lParam));
