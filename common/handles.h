@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <wtsapi32.h>
 
 #include <utility>
 
@@ -115,6 +116,15 @@ template <typename T> struct LocalMemoryTraits {
     static void Close(Type p) noexcept { LocalFree(p); }
 };
 template <typename T> using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
+
+// Text returned by WTSQuerySessionInformationW.
+struct WtsMemoryTraits {
+    using Type = LPWSTR;
+    static Type Invalid() noexcept { return nullptr; }
+    static bool IsValid(Type p) noexcept { return p != nullptr; }
+    static void Close(Type p) noexcept { WTSFreeMemory(p); }
+};
+using UniqueWtsText = UniqueResource<WtsMemoryTraits>;
 
 // A mutex this thread owns; released (not closed) at scope end.
 class MutexLock {

@@ -12,13 +12,7 @@
 
 namespace {
 
-struct WtsMemoryTraits {
-    using Type = LPWSTR;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type p) noexcept { return p != nullptr; }
-    static void Close(Type p) noexcept { WTSFreeMemory(p); }
-};
-using UniqueWtsText = zb::UniqueResource<WtsMemoryTraits>;
+using zb::UniqueWtsText;
 
 struct NetApiBufferTraits {
     using Type = LPBYTE;

@@ -19,14 +19,7 @@ namespace {
 WCHAR g_szSessionUserName[USER_NAME_CCH] = {};
 volatile LONG g_lSessionUserKnown = 0;
 
-// Text returned by WTSQuerySessionInformationW, freed with WTSFreeMemory.
-struct WtsMemoryTraits {
-    using Type = LPWSTR;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type p) noexcept { return p != nullptr; }
-    static void Close(Type p) noexcept { WTSFreeMemory(p); }
-};
-using UniqueWtsText = zb::UniqueResource<WtsMemoryTraits>;
+using zb::UniqueWtsText;
 
 DWORD QuerySessionText(WTS_INFO_CLASS infoClass, UniqueWtsText& text) {
     DWORD cbText = 0;
