@@ -14,12 +14,14 @@ bool OpenKey(HKEY hKey, LPCWSTR lpSubkey, REGSAM access, zb::UniqueRegKey& key) 
     return RegOpenKeyExW(hKey, lpSubkey, 0, access, key.Put()) == ERROR_SUCCESS;
 }
 
-// Reads raw bytes of a value; *pcbData is the capacity in and the size out.
-HRESULT QueryValue(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, LPBYTE lpData, DWORD* pcbData) {
+// Reads raw bytes of a value; *pcbData is the capacity in and the size out,
+// *pdwType (when asked for) the value's type.
+HRESULT QueryValue(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, LPBYTE lpData, DWORD* pcbData,
+                   DWORD* pdwType = nullptr) {
     zb::UniqueRegKey key;
     if (!OpenKey(hKey, lpSubkey, KEY_READ, key))
         return E_FAIL;
-    if (RegQueryValueExW(key.Get(), lpName, nullptr, nullptr, lpData, pcbData) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.Get(), lpName, nullptr, pdwType, lpData, pcbData) != ERROR_SUCCESS)
         return E_FAIL;
     return S_OK;
 }
@@ -51,10 +53,14 @@ HRESULT CReg::GetDW(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, DWORD* pdwData)
         IsNullArg(pdwData, L"CReg::GetDW", __LINE__, L"pdwData"))
         return E_POINTER;
     // A shorter value (a WORD, say) reads with the upper bytes zero; a
-    // longer one does not fit and fails.
+    // longer one does not fit and fails. Only numbers count: the text "2"
+    // has the bytes of 50 and must not be read as it.
     DWORD data = 0;
     DWORD cbData = sizeof(data);
-    if (FAILED(QueryValue(hKey, lpSubkey, lpName, reinterpret_cast<LPBYTE>(&data), &cbData)))
+    DWORD type = REG_NONE;
+    if (FAILED(QueryValue(hKey, lpSubkey, lpName, reinterpret_cast<LPBYTE>(&data), &cbData, &type)))
+        return E_FAIL;
+    if (type != REG_DWORD && type != REG_BINARY)
         return E_FAIL;
     *pdwData = data;
     return S_OK;

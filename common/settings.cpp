@@ -13,6 +13,16 @@ namespace {
 constexpr size_t kMinuteTextCch = 256;
 constexpr size_t kDayTextCch = MAX_PATH;
 
+// Ranges of the refresh tuning (see the accessors in settings.h).
+constexpr DWORD kMinutesPerDay = 24 * 60;
+constexpr DWORD kLongestPauseMs = 10000;   // a pause that blocks the refresh window
+constexpr DWORD kMostAttempts = 100;       // retries of a state check
+constexpr DWORD kLongestWatchMs = 3600000; // the XP battery watch: at least hourly
+
+// Read limits of the XP refresh scheme's texts, in bytes.
+constexpr DWORD kSchemeNameBytes = 64;
+constexpr DWORD kSchemeDescBytes = 256;
+
 const wchar_t kDefaultSchemeName[] = L"バッテリ・リフレッシュ";
 
 // ---- Plain DWORD values ----------------------------------------------------
@@ -43,6 +53,20 @@ DWORD ReadRefreshDword(LPCWSTR lpName, DWORD dwDefault) {
 
 DWORD ReadUserRefreshDword(LPCWSTR lpName, DWORD dwDefault) {
     return ReadDword(HKEY_CURRENT_USER, SETTINGS_KEY_REFRESH, lpName, dwDefault);
+}
+
+// A stored value outside what the setting can mean is a mistake, not a
+// wish: it reads as the default.
+DWORD InRange(DWORD dwValue, DWORD dwMin, DWORD dwMax, DWORD dwDefault) {
+    return dwValue >= dwMin && dwValue <= dwMax ? dwValue : dwDefault;
+}
+
+DWORD ReadRefreshDwordIn(LPCWSTR lpName, DWORD dwDefault, DWORD dwMin, DWORD dwMax) {
+    return InRange(ReadRefreshDword(lpName, dwDefault), dwMin, dwMax, dwDefault);
+}
+
+DWORD ReadUserRefreshDwordIn(LPCWSTR lpName, DWORD dwDefault, DWORD dwMin, DWORD dwMax) {
+    return InRange(ReadUserRefreshDword(lpName, dwDefault), dwMin, dwMax, dwDefault);
 }
 
 // "<base>_batt1" for battery 1, "<base>_batt2" for every other number.
@@ -170,14 +194,17 @@ LPCWSTR HideWarningBaseName(int nWarningType) {
 
 // ---- Power scheme texts ------------------------------------------------------
 
-HRESULT ReadSchemeText(LPCWSTR lpszFunction, LPCWSTR lpName, LPCWSTR lpszDefault, LPWSTR lpszBuffer,
-                       size_t cchBuffer) {
+// The texts of the XP refresh scheme: read up to cbLimit bytes, terminator
+// included; a longer stored text reads as the default, never cut.
+HRESULT ReadSchemeText(LPCWSTR lpszFunction, LPCWSTR lpName, LPCWSTR lpszDefault, DWORD cbLimit,
+                       LPWSTR lpszBuffer, size_t cchBuffer) {
     if (IsNullArg(lpszBuffer, lpszFunction, __LINE__, L"lpszBuffer"))
         return E_POINTER;
     if (cchBuffer == 0)
         return E_INVALIDARG;
-    wchar_t text[MAX_PATH];
-    if (FAILED(ReadText(HKEY_CURRENT_USER, SETTINGS_KEY_REFRESH, lpName, text, ARRAYSIZE(text))))
+    // One character more than the limit holds, so the text always ends.
+    wchar_t text[kSchemeDescBytes / sizeof(wchar_t) + 1] = {};
+    if (FAILED(CReg::GetSZ(HKEY_CURRENT_USER, SETTINGS_KEY_REFRESH, lpName, text, cbLimit)))
         StringCchCopyW(text, ARRAYSIZE(text), lpszDefault);
     StringCchCopyW(lpszBuffer, cchBuffer, text);
     return S_OK;
@@ -227,6 +254,32 @@ HRESULT SetRegLimited(DWORD dwLimited) {
     return CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_MAIN, L"Limited", dwLimited);
 }
 
+namespace {
+void OriginalModeName(LPWSTR lpszName, size_t cchName, DWORD dwBattNo) {
+    FormatBatteryValueName(lpszName, cchName, L"RefreshOriginalMode", dwBattNo);
+}
+} // namespace
+
+HRESULT GetRegRefreshOriginalMode(DWORD dwBattNo, DWORD* pdwMode) {
+    if (IsNullArg(pdwMode, L"GetRegRefreshOriginalMode", __LINE__, L"pdwMode"))
+        return E_POINTER;
+    wchar_t name[64] = {};
+    OriginalModeName(name, ARRAYSIZE(name), dwBattNo);
+    return CReg::GetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_MAIN, name, pdwMode);
+}
+
+HRESULT SetRegRefreshOriginalMode(DWORD dwBattNo, DWORD dwMode) {
+    wchar_t name[64] = {};
+    OriginalModeName(name, ARRAYSIZE(name), dwBattNo);
+    return CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_MAIN, name, dwMode);
+}
+
+HRESULT DelRegRefreshOriginalMode(DWORD dwBattNo) {
+    wchar_t name[64] = {};
+    OriginalModeName(name, ARRAYSIZE(name), dwBattNo);
+    return CReg::DeleteValue(HKEY_LOCAL_MACHINE, SETTINGS_KEY_MAIN, name);
+}
+
 DWORD GetRegCommercial() {
     return ReadMainDword(L"Commercial", 0);
 }
@@ -238,16 +291,16 @@ DWORD GetRegBatteryLifeRate() {
 // ---- HKLM SOFTWARE\ZEL\VADOvur\Refresh -----------------------------------------
 
 DWORD GetRegNotChargeLimit() {
-    return ReadRefreshDword(L"NotChargeLimit", 5);
+    return ReadRefreshDwordIn(L"NotChargeLimit", 5, 1, 100);
 }
 DWORD GetRegRefreshCoolDownLimit() {
-    return ReadRefreshDword(L"RefreshCoolDownLimit", 60);
+    return ReadRefreshDwordIn(L"RefreshCoolDownLimit", 60, 0, kMinutesPerDay);
 }
 DWORD GetRegRefreshCoolDownTime() {
-    return ReadRefreshDword(L"RefreshCoolDownTime", 30);
+    return ReadRefreshDwordIn(L"RefreshCoolDownTime", 30, 0, kMinutesPerDay);
 }
 DWORD GetRegRefreshCoolDownTemp() {
-    return ReadRefreshDword(L"RefreshCoolDownTemp", 3131);
+    return ReadRefreshDwordIn(L"RefreshCoolDownTemp", 3131, 0, 0xFFFF);
 }
 DWORD GetRegRefreshInterval() {
     return ReadRefreshDword(L"RefreshInterval", 3);
@@ -259,16 +312,16 @@ DWORD GetRegRefreshIntervalSecond() {
     return ReadRefreshDword(L"RefreshIntervalSecond", 6);
 }
 DWORD GetRegADCHDelay() {
-    return ReadRefreshDword(L"ADCHDelay", 200);
+    return ReadRefreshDwordIn(L"ADCHDelay", 200, 0, kLongestPauseMs);
 }
 DWORD GetRegBatteryChargeComplete() {
-    return ReadRefreshDword(L"BatteryChargeComplete", 95);
+    return ReadRefreshDwordIn(L"BatteryChargeComplete", 95, 1, 100);
 }
 DWORD GetRegBatteryChargeCompleteMax() {
-    return ReadRefreshDword(L"BatteryChargeCompleteMax", 100);
+    return ReadRefreshDwordIn(L"BatteryChargeCompleteMax", 100, 1, 100);
 }
 DWORD GetRegSleepDelay() {
-    return ReadRefreshDword(L"SleepDelay", 3);
+    return ReadRefreshDwordIn(L"SleepDelay", 3, 0, kMinutesPerDay);
 }
 DWORD GetRegPCSleep() {
     return ReadRefreshDword(L"PCSleep", 30);
@@ -277,14 +330,15 @@ DWORD GetRegPCSleep() {
 HRESULT GetRegStateCheckRetry(DWORD* pdwValue) {
     if (IsNullArg(pdwValue, L"GetRegStateCheckRetry", __LINE__, L"pdwValue"))
         return E_POINTER;
-    return ReadDwordTo(HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, L"StateCheckRetry", 10, pdwValue);
+    *pdwValue = ReadRefreshDwordIn(L"StateCheckRetry", 10, 0, kMostAttempts);
+    return S_OK;
 }
 
 HRESULT GetRegStateCheckInterval(DWORD* pdwValue) {
     if (IsNullArg(pdwValue, L"GetRegStateCheckInterval", __LINE__, L"pdwValue"))
         return E_POINTER;
-    return ReadDwordTo(HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, L"StateCheckInterval", 100,
-                       pdwValue);
+    *pdwValue = ReadRefreshDwordIn(L"StateCheckInterval", 100, 0, kLongestPauseMs);
+    return S_OK;
 }
 
 DWORD GetRegChargePowerTimeout(int nIndex) {
@@ -579,17 +633,17 @@ HRESULT SetRegHideWarningDialog(int nWarningType, DWORD dwHideFlag, DWORD dwBatt
 // ---- HKCU SOFTWARE\ZEL\VADOvur\Refresh ---------------------------------------------
 
 DWORD GetRegPowerSchemeTryCount() {
-    return ReadUserRefreshDword(L"PowerSchemeTryCount", 10);
+    return ReadUserRefreshDwordIn(L"PowerSchemeTryCount", 10, 1, kMostAttempts);
 }
 DWORD GetRegWaitPowerSchemeTime() {
-    return ReadUserRefreshDword(L"WaitPowerSchemeTime", 100);
+    return ReadUserRefreshDwordIn(L"WaitPowerSchemeTime", 100, 0, kLongestPauseMs);
 }
 DWORD GetRegWaitWatchBatteryStatusTime() {
-    return ReadUserRefreshDword(L"WaitWatchBatteryStatusTime", 60000);
+    return ReadUserRefreshDwordIn(L"WaitWatchBatteryStatusTime", 60000, 100, kLongestWatchMs);
 }
 
 DWORD GetRegStoredBrightnessAC() {
-    return ReadUserRefreshDword(L"StoredBrightnessAC", SETTINGS_NOT_SET);
+    return ReadUserRefreshDwordIn(L"StoredBrightnessAC", SETTINGS_NOT_SET, 0, 100);
 }
 
 HRESULT SetRegStoredBrightnessAC(DWORD dwBrightness) {
@@ -602,7 +656,7 @@ HRESULT DelRegStoredBrightnessAC() {
 }
 
 DWORD GetRegStoredBrightnessDC() {
-    return ReadUserRefreshDword(L"StoredBrightnessDC", SETTINGS_NOT_SET);
+    return ReadUserRefreshDwordIn(L"StoredBrightnessDC", SETTINGS_NOT_SET, 0, 100);
 }
 
 HRESULT SetRegStoredBrightnessDC(DWORD dwBrightness) {
@@ -636,10 +690,10 @@ HRESULT DelRegUserPowerSetting() {
 
 HRESULT GetRegRefreshPowerSchemeName(LPWSTR lpszBuffer, size_t cchBuffer) {
     return ReadSchemeText(L"GetRegRefreshPowerSchemeName", L"RefreshPowerSchemeName",
-                          kDefaultSchemeName, lpszBuffer, cchBuffer);
+                          kDefaultSchemeName, kSchemeNameBytes, lpszBuffer, cchBuffer);
 }
 
 HRESULT GetRegRefreshPowerSchemeDesc(LPWSTR lpszBuffer, size_t cchBuffer) {
     return ReadSchemeText(L"GetRegRefreshPowerSchemeDesc", L"RefreshPowerSchemeDesc", L"",
-                          lpszBuffer, cchBuffer);
+                          kSchemeDescBytes, lpszBuffer, cchBuffer);
 }

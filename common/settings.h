@@ -57,6 +57,14 @@ BOOL GetRegQuickAnalyze();
 // "Limited", default 0.
 DWORD GetRegLimited();
 HRESULT SetRegLimited(DWORD dwLimited);
+// "RefreshOriginalMode_battN": a battery's charge mode as it was before the
+// refresh tool changed it (released for the refresh, or held off charging
+// as the other battery). It exists only while that change stands, so a
+// record found when no refresh runs belongs to a run that died; see
+// battery/refresh_repair.h. The getter fails when there is no record.
+HRESULT GetRegRefreshOriginalMode(DWORD dwBattNo, DWORD* pdwMode);
+HRESULT SetRegRefreshOriginalMode(DWORD dwBattNo, DWORD dwMode);
+HRESULT DelRegRefreshOriginalMode(DWORD dwBattNo);
 // "Commercial", default 0.
 DWORD GetRegCommercial();
 // "BatteryLifeRate", default 90.
@@ -65,17 +73,21 @@ DWORD GetRegBatteryLifeRate();
 // ---- HKLM SOFTWARE\ZEL\VADOvur\Refresh ---------------------------------------
 // ("Log" is IsLogEnabled in common/log.h.)
 
-DWORD GetRegNotChargeLimit();           // "NotChargeLimit", 5
-DWORD GetRegRefreshCoolDownLimit();     // "RefreshCoolDownLimit", 60
-DWORD GetRegRefreshCoolDownTime();      // "RefreshCoolDownTime", 30
-DWORD GetRegRefreshCoolDownTemp();      // "RefreshCoolDownTemp", 3131
-DWORD GetRegRefreshInterval();          // "RefreshInterval", 3
-DWORD GetRegRefreshIntervalFirst();     // "RefreshIntervalFirst", 12
-DWORD GetRegRefreshIntervalSecond();    // "RefreshIntervalSecond", 6
-DWORD GetRegADCHDelay();                // "ADCHDelay", 200
-DWORD GetRegBatteryChargeComplete();    // "BatteryChargeComplete", 95
-DWORD GetRegBatteryChargeCompleteMax(); // "BatteryChargeCompleteMax", 100
-DWORD GetRegSleepDelay();               // "SleepDelay", 3
+// The refresh tool's tuning. A value outside the range given here (or one
+// stored as text) reads as the default: each range is what the setting can
+// mean, so a mistyped value cannot hold a battery off charging, write a
+// nonsense charge mode to the firmware or keep a phase from ever ending.
+DWORD GetRegNotChargeLimit();        // "NotChargeLimit", 5; a charge mode 1..100 (0 would charge)
+DWORD GetRegRefreshCoolDownLimit();  // "RefreshCoolDownLimit", 60; minutes 0..1440
+DWORD GetRegRefreshCoolDownTime();   // "RefreshCoolDownTime", 30; minutes 0..1440
+DWORD GetRegRefreshCoolDownTemp();   // "RefreshCoolDownTemp", 3131; 0..0xFFFF (0.1 K)
+DWORD GetRegRefreshInterval();       // "RefreshInterval", 3
+DWORD GetRegRefreshIntervalFirst();  // "RefreshIntervalFirst", 12
+DWORD GetRegRefreshIntervalSecond(); // "RefreshIntervalSecond", 6
+DWORD GetRegADCHDelay();             // "ADCHDelay", 200; ms 0..10000
+DWORD GetRegBatteryChargeComplete(); // "BatteryChargeComplete", 95; percent 1..100
+DWORD GetRegBatteryChargeCompleteMax(); // "BatteryChargeCompleteMax", 100; percent 1..100
+DWORD GetRegSleepDelay();               // "SleepDelay", 3; minutes 0..1440
 DWORD GetRegPCSleep();                  // "PCSleep", 30
 
 // "RefreshLimit": 2 on the platform kind 1 / code 0x312, else 101. Its
@@ -83,8 +95,9 @@ DWORD GetRegPCSleep();                  // "PCSleep", 30
 // (battery/), not in the common library.
 DWORD GetRegRefreshLimit();
 
-// "StateCheckRetry" (10) and "StateCheckInterval" (100 ms). *pdwValue gets
-// the value or the default; E_POINTER for a null pointer, else S_OK.
+// "StateCheckRetry" (10; 0..100) and "StateCheckInterval" (100 ms;
+// 0..10000). *pdwValue gets the value, or the default when absent or out of range; E_POINTER for a
+// null pointer, else S_OK.
 HRESULT GetRegStateCheckRetry(DWORD* pdwValue);
 HRESULT GetRegStateCheckInterval(DWORD* pdwValue);
 
@@ -170,11 +183,13 @@ HRESULT SetRegHideWarningDialog(int nWarningType, DWORD dwHideFlag, DWORD dwBatt
 
 // ---- HKCU SOFTWARE\ZEL\VADOvur\Refresh -----------------------------------------
 
-DWORD GetRegPowerSchemeTryCount();        // "PowerSchemeTryCount", 10
-DWORD GetRegWaitPowerSchemeTime();        // "WaitPowerSchemeTime", 100
-DWORD GetRegWaitWatchBatteryStatusTime(); // "WaitWatchBatteryStatusTime", 60000
+// Out of range reads as the default, as for the refresh tuning above.
+DWORD GetRegPowerSchemeTryCount();        // "PowerSchemeTryCount", 10; 1..100
+DWORD GetRegWaitPowerSchemeTime();        // "WaitPowerSchemeTime", 100; ms 0..10000
+DWORD GetRegWaitWatchBatteryStatusTime(); // "WaitWatchBatteryStatusTime", 60000; ms 100..3600000
 
-// "StoredBrightnessAC" / "StoredBrightnessDC", default -1 (SETTINGS_NOT_SET).
+// "StoredBrightnessAC" / "StoredBrightnessDC", default -1 (SETTINGS_NOT_SET);
+// anything but a level of 0..100 reads as not stored.
 DWORD GetRegStoredBrightnessAC();
 HRESULT SetRegStoredBrightnessAC(DWORD dwBrightness);
 HRESULT DelRegStoredBrightnessAC();
@@ -192,5 +207,8 @@ HRESULT DelRegUserPowerSetting();
 // "RefreshPowerSchemeName" (default "バッテリ・リフレッシュ") and
 // "RefreshPowerSchemeDesc" (default empty), copied truncated into the
 // caller's buffer of cchBuffer characters. E_POINTER for a null buffer.
+// The name is read up to 64 bytes and the description up to 256 bytes,
+// terminator included (the fields of the XP scheme they name); a longer
+// stored text reads as the default.
 HRESULT GetRegRefreshPowerSchemeName(LPWSTR lpszBuffer, size_t cchBuffer);
 HRESULT GetRegRefreshPowerSchemeDesc(LPWSTR lpszBuffer, size_t cchBuffer);

@@ -1,6 +1,7 @@
 #include "refresh/battery_select.h"
 
 #include "battery/battery.h"
+#include "battery/refresh_repair.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "ipc/pipe.h"
@@ -67,11 +68,17 @@ int HoldOtherBattery(UINT otherNo) {
         g_uiSavedOtherBattNo = 0;
         return 0;
     }
+    const DWORD limit = GetRegNotChargeLimit();
+    // A battery found held off charging was held by a run that died; the
+    // owner never chose that mode, so it gets full charging back unless a
+    // record says what it had.
+    if (mode == limit && !GetRecordedChargeMode(otherNo, &mode))
+        mode = CHARGEMODE_FULL;
     g_dwSavedOtherMode = mode;
     g_uiSavedOtherBattNo = otherNo;
     if (mode & CHARGEMODE_REFRESH_NEEDED)
         return 0;
-    const DWORD limit = GetRegNotChargeLimit();
+    RecordOriginalChargeMode(otherNo, mode);
     if (FAILED(pOther->AslMethodWBCL(limit)))
         return 0;
     DWORD readBack = 0;
@@ -92,7 +99,11 @@ int RevertOtherBattery(UINT otherNo) {
     }
     WriteLog(L"StopChargeOtherBattery", __LINE__, L"revert charge 充電モード= %d\n",
              g_dwSavedOtherMode);
-    return SUCCEEDED(GetRefreshBattery(otherNo)->AslMethodWBCL(g_dwSavedOtherMode)) ? 1 : 0;
+    if (FAILED(GetRefreshBattery(otherNo)->AslMethodWBCL(g_dwSavedOtherMode)))
+        return 0;
+    // Absent, the battery keeps its record for whoever sees it next.
+    ForgetOriginalChargeMode(otherNo);
+    return 1;
 }
 
 } // namespace

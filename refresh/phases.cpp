@@ -3,6 +3,7 @@
 #include <stddef.h>
 
 #include "battery/battery.h"
+#include "battery/refresh_repair.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/util.h"
@@ -90,23 +91,17 @@ HRESULT ReadChargePhasePowerStatus(CBattery* pBattery, RefreshPhaseState* pState
     return S_OK;
 }
 
-void PauseBetweenSwitches() {
-    const DWORD delay = GetRegADCHDelay();
-    if (delay != 0)
-        Sleep(delay);
-}
-
 // Switches the firmware's refresh on: ADPC 0, pause, CHGC 0, pause. Stops at
 // the first failure so that charging is never held off without a discharge.
 HRESULT StartRefresh(CBattery* pBattery) {
     HRESULT hr = pBattery->AslMethodADPC(ADPC_START_REFRESH);
     if (FAILED(hr))
         return hr;
-    PauseBetweenSwitches();
+    PauseBetweenRefreshSwitches();
     hr = pBattery->AslMethodCHGC(CHGC_REFRESHING);
     if (FAILED(hr))
         return hr;
-    PauseBetweenSwitches();
+    PauseBetweenRefreshSwitches();
     return S_OK;
 }
 
@@ -205,6 +200,9 @@ bool PrepareBatteryChargeModes(HWND hWnd, RefreshPhaseState* pState, LPCWSTR lps
     } else {
         switch (DecideChargeModeAtStart(mode)) {
         case ChargeModeAtStart::Release:
+            // Recorded first: a run that dies before giving it back leaves
+            // the owner's mode for the next run to restore.
+            RecordOriginalChargeMode(pBattery->GetBattNo(), mode);
             if (FAILED(pBattery->AslMethodWBCL(CHARGEMODE_FULL))) {
                 LogRefreshError(IDS_ERR_CHARGE_MODE_SET, GetLastError());
                 SendMessageW(hWnd, WM_CLOSE, 0, 0);
@@ -229,12 +227,7 @@ bool PrepareBatteryChargeModes(HWND hWnd, RefreshPhaseState* pState, LPCWSTR lps
 }
 
 DWORD EndRefresh(CBattery* pBattery) {
-    if (FAILED(pBattery->AslMethodADPC(ADPC_END_REFRESH)))
-        return 2;
-    PauseBetweenSwitches();
-    if (FAILED(pBattery->AslMethodCHGC(CHGC_NORMAL)))
-        return 1;
-    return 0;
+    return EndBatteryRefresh(pBattery);
 }
 
 void StartCloseTimer(HWND hWnd, RefreshPhaseState* pState) {
@@ -249,6 +242,14 @@ void StartCloseTimer(HWND hWnd, RefreshPhaseState* pState) {
 
 void ReportRefreshAbort(HWND hWnd, CPipeToDlg* pPipe, RefreshPhaseState* pState, LONG status,
                         bool bArm) {
+    // The first abort is the outcome; what follows from it (an unplugged
+    // adapter makes the battery look odd, say) must not replace it.
+    if (pState->aborted) {
+        WriteLog(L"ReportRefreshAbort", __LINE__, L"Already aborted; status %d not reported.\n",
+                 status);
+        return;
+    }
+    pState->aborted = true;
     if (CheckSchedulerUser() != PIPE_USER_SAME)
         SetLastRefreshStatus(hWnd, static_cast<DWORD>(status));
     if (pPipe)
@@ -451,6 +452,7 @@ HRESULT ProcCoolDown2(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery, RefreshP
         }
         pState->chargeModeReleased = false;
         pState->chargeModeMarked = false;
+        ForgetOriginalChargeMode(pBattery->GetBattNo());
         WriteProgressLog(pState->live.battery, L"INFORMATION %s (%04X)", L"Changed charge mode.",
                          pState->savedChargeMode);
     }
@@ -553,6 +555,16 @@ HRESULT ProcComplete(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery, RefreshPh
 void RunRefreshPhases(HWND hWnd, RefreshQueue* pQueue, CPipeToDlg* pPipe,
                       RefreshPhaseState* pState) {
     WriteLog(L"RunRefreshPhases", __LINE__, L"WM_USER_REFPROC mode=%d", pState->live.mode.load());
+    if (pState->aborted) {
+        // The refresh is over; the window only waits for the main screen's
+        // answer or the close timer.
+        KillTimer(hWnd, REFRESH_TIMER_TICK);
+        return;
+    }
+    // The phases wait for power events, and a missed one would stall the
+    // refresh for good: timer 1 looks again within a minute whatever
+    // happens. A phase that wants an earlier look arms it anew.
+    ArmTickTimer(hWnd, kTickPhaseMs);
     if (pState->battery)
         pState->capacity = pState->battery->GetRemainingPercent();
 

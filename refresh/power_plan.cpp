@@ -208,8 +208,14 @@ void StorePowerPlan(HWND hWnd, CPowerScheme* pPs2) {
         if (active.IsEmpty())
             return;
     }
-    if (IsEqualGUID(active.GetGuid(), REFRESH_POWER_PLAN_GUID))
+    if (IsEqualGUID(active.GetGuid(), REFRESH_POWER_PLAN_GUID)) {
+        // Left active by a run that died: "UserPowerPlan" still names the
+        // user's plan and must not be overwritten with ours, and our plan
+        // is to go at the end like any other time.
+        WriteLog(L"StorePowerPlan", __LINE__, L"リフレッシュプランが有効のままです\n");
+        *pPs2 = active;
         return;
+    }
 
     WCHAR szPath[MAX_PATH] = {};
     rc = GetCurrentPath(szPath, ARRAYSIZE(szPath));

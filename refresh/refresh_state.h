@@ -37,6 +37,11 @@ struct RefreshPhaseState {
     bool suspended = false;  // slept while discharging or cooling down
     bool errorArmed = false; // an abort was reported; later ticks repeat its notice
     LONG errorCode = 0;
+    // An abort was decided and its notice sent: from then on no phase step
+    // runs (a step could finish or fail the battery and store another
+    // outcome), no further notice goes out, and only then is the main
+    // screen's acknowledgement a reason to close.
+    bool aborted = false;
     bool closeTimerRunning = false; // timer 3 runs; never pushed back once started
 
     CoolDownClock coolDown1[2]; // by battery number - 1

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "battery/battery.h"
+#include "battery/refresh_repair.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/util.h"
@@ -23,6 +24,9 @@ namespace {
 constexpr BYTE kPowerSourceDc = 1;
 
 constexpr DWORD kDestroyPauseMs = 10;
+
+// Timer 1's period when no phase has asked for an earlier look.
+constexpr UINT kFirstLookMs = 60000;
 
 RefreshWindowState* GetState(HWND hWnd) {
     return reinterpret_cast<RefreshWindowState*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
@@ -52,6 +56,8 @@ void Tick(HWND hWnd) {
 
 // An abort from a power event: the progress-log line, then the report.
 void Abort(HWND hWnd, RefreshWindowState& state, LPCWSTR lpszReason, LONG status, bool bArm) {
+    if (state.phase.aborted)
+        return;
     WriteProgressLog(state.phase.live.battery, kProgressAborted, lpszReason);
     ReportRefreshAbort(hWnd, state.pipeDlg.get(), &state.phase, status, bArm);
 }
@@ -153,10 +159,15 @@ LRESULT OnCreate(HWND hWnd, RefreshWindowState& state, const CREATESTRUCTW* pCre
         }
     }
 
-    if (!xp)
+    if (!xp) {
         RegisterPowerNotifications(hWnd, state);
-    else
+        // The first battery-percentage notification starts CHARGING1; should
+        // it be missed, timer 1 does within a minute.
+        if (!SetTimer(hWnd, REFRESH_TIMER_TICK, kFirstLookMs, nullptr))
+            LogApiFailure(L"WndProc", __LINE__, L"SetTimer", GetLastError());
+    } else {
         StartBatteryWatchXP(hWnd, state);
+    }
 
     WriteLog(L"WndProc", __LINE__, L"%sのバッテリリフレッシュを開始します。\n",
              phase.battery->GetBattName());
@@ -351,6 +362,8 @@ void OnRefreshEnd(HWND hWnd, RefreshWindowState& state) {
             WriteLog(L"WndProc", __LINE__, L"充電モードを元に戻します。\n");
             if (FAILED(phase.battery->AslMethodWBCL(phase.savedChargeMode)))
                 LogRefreshError(IDS_ERR_CHARGE_MODE_SET, GetLastError());
+            else
+                ForgetOriginalChargeMode(phase.live.battery);
         }
         StopChargeOtherBattery(phase.battery, FALSE);
     } else {
@@ -473,8 +486,12 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
     // other threads send while it waits (closing pipes, firmware pauses)
     // must not run a phase tick, which would find the refresh it has just
     // switched off and report an error, or complete a battery twice.
+    // Nor may a re-apply request of the main screen or the XP watcher's
+    // notice put the refresh plan or brightness back after it was given
+    // back.
     if (state.cleanedUp &&
-        (message == WM_POWERBROADCAST || message == WM_TIMER || message == WM_USER_REFPROC))
+        (message == WM_POWERBROADCAST || message == WM_TIMER || message == WM_USER_REFPROC ||
+         message == WM_USER_REFPOWERPLAN || message == WM_USER_POWERCFGCHANGED))
         return message == WM_POWERBROADCAST ? TRUE : 0;
 
     switch (message) {
@@ -502,6 +519,13 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
         OnPowerBroadcast(hWnd, state, wParam, lParam);
         return TRUE;
     case WM_USER_REFERROR:
+        // The main screen's answer to an error notice. Without a notice
+        // there is nothing to answer: a stray one must not end a healthy
+        // refresh.
+        if (!state.phase.aborted) {
+            WriteLog(L"WndProc", __LINE__, L"WM_USER_REFERROR without an error; ignored.");
+            return 0;
+        }
         WriteLog(L"WndProc", __LINE__, L"Refresh error occured. Close zbRefresh.exe.");
         SendMessageW(hWnd, WM_CLOSE, 0, 0);
         return 0;

@@ -1,5 +1,6 @@
 #include "refresh/startup.h"
 
+#include "battery/refresh_repair.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/wrappers.h"
@@ -168,6 +169,8 @@ BOOL InitInstance(HINSTANCE hInstance, int /*nCmdShow*/) {
     static RefreshQueue queue;
     GetRefreshStartup().instance = hInstance;
 
+    // Before anything is changed: what a run that died left behind.
+    RepairAfterInterruptedRefresh();
     if (!GetRefBattery(&queue)) {
         WriteLog(L"InitInstance", __LINE__, L"GetRefBattery error\n");
         return FALSE;

@@ -99,10 +99,42 @@ DWORD PowerSource(const Snapshot& s) {
     return s.acOnline ? 0 : 1;
 }
 
+// The settings a new window learns once, with their own thread: Windows
+// queues them at the registration and the window gets them whenever its
+// thread next takes sent messages, however long it is busy (the refresh
+// tool waits seconds for pipe clients while it is created). A timed send
+// would lose them, and the refresh would wait for a change that may never
+// come.
+struct InitialSettings {
+    HWND hwnd;
+    SettingRecord acdc;
+    SettingRecord percent;
+    bool hasPercent;
+};
+
+DWORD WINAPI DeliverInitialSettings(void* param) {
+    std::unique_ptr<InitialSettings> settings(static_cast<InitialSettings*>(param));
+    SendMessageW(settings->hwnd, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                 reinterpret_cast<LPARAM>(&settings->acdc));
+    if (settings->hasPercent)
+        SendMessageW(settings->hwnd, WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE,
+                     reinterpret_cast<LPARAM>(&settings->percent));
+    return 0;
+}
+
 void SendCurrentSettings(HWND hwnd, const Snapshot& s) {
-    SendSetting(hwnd, GUID_ACDC_POWER_SOURCE, PowerSource(s));
-    if (s.percent != 255)
-        SendSetting(hwnd, GUID_BATTERY_PERCENTAGE_REMAINING, s.percent);
+    auto settings = std::make_unique<InitialSettings>(
+        InitialSettings{hwnd,
+                        {GUID_ACDC_POWER_SOURCE, sizeof(DWORD), PowerSource(s)},
+                        {GUID_BATTERY_PERCENTAGE_REMAINING, sizeof(DWORD), s.percent},
+                        s.percent != 255});
+    zb::UniqueHandle thread(
+        CreateThread(nullptr, 0, DeliverInitialSettings, settings.get(), 0, nullptr));
+    if (!thread) {
+        LogFailure(L"CreateThread", GetLastError());
+        return;
+    }
+    settings.release(); // the thread owns it now
 }
 
 void Deliver(HWND hwnd, const Events& e, const Snapshot& s) {

@@ -9,7 +9,8 @@
 //   PBT_POWERSETTINGCHANGE    GUID_ACDC_POWER_SOURCE on AC changes and
 //                             GUID_BATTERY_PERCENTAGE_REMAINING on every
 //                             percentage change; a window seen for the first
-//                             time gets both once (as after registering)
+//                             time gets both once (as after registering),
+//                             whenever its thread takes them
 //   PBT_APMSUSPEND            the machine went to sleep
 //   PBT_APMRESUMEAUTOMATIC,   it woke up (in this order)
 //   PBT_APMRESUMESUSPEND

@@ -45,6 +45,20 @@ TEST_F(RegTest, DwordReadAcceptsAtMostFourBytes) {
     EXPECT_EQ(0x0000BEEFu, value);
 }
 
+// Only numbers read as numbers: the text "2" has the bytes of 50.
+TEST_F(RegTest, DwordReadRefusesText) {
+    const DWORD four = 0x01020304;
+    PutRaw(L"Bin", REG_BINARY, &four, sizeof(four));
+    ASSERT_EQ(S_OK, CReg::SetSZ(HKEY_CURRENT_USER, kKey, L"Text", L"2"));
+    PutRaw(L"Expand", REG_EXPAND_SZ, L"1", 4);
+    PutRaw(L"Multi", REG_MULTI_SZ, L"\0", 4);
+    DWORD value = 0;
+    EXPECT_EQ(S_OK, CReg::GetDW(HKEY_CURRENT_USER, kKey, L"Bin", &value));
+    EXPECT_EQ(four, value);
+    for (const wchar_t* name : {L"Text", L"Expand", L"Multi"})
+        EXPECT_EQ(E_FAIL, CReg::GetDW(HKEY_CURRENT_USER, kKey, name, &value)) << name;
+}
+
 TEST_F(RegTest, WritesCreateTheWholeKeyPath) {
     const std::wstring deep = std::wstring(kKey) + L"\\A\\B\\C";
     EXPECT_EQ(S_OK, CReg::SetDW(HKEY_CURRENT_USER, deep.c_str(), L"Value", 7));

@@ -279,6 +279,70 @@ TEST_F(SettingsTest, StoredValuesReplaceTheDefaults) {
     EXPECT_STREQ(L"Refresh", name) << "cut to the caller's buffer";
 }
 
+// Each tuning value reads within what it can mean; its edges read as
+// stored, one step beyond (or a text) as the default.
+TEST_F(SettingsTest, TuningOutsideItsRangeReadsAsTheDefault) {
+    struct Edge {
+        HKEY hive;
+        const wchar_t* name;
+        DWORD (*get)();
+        DWORD lowest, highest, fallback;
+    };
+    const Edge edges[] = {
+        {HKEY_LOCAL_MACHINE, L"NotChargeLimit", GetRegNotChargeLimit, 1, 100, 5},
+        {HKEY_LOCAL_MACHINE, L"RefreshCoolDownTime", GetRegRefreshCoolDownTime, 0, 1440, 30},
+        {HKEY_LOCAL_MACHINE, L"RefreshCoolDownLimit", GetRegRefreshCoolDownLimit, 0, 1440, 60},
+        {HKEY_LOCAL_MACHINE, L"ADCHDelay", GetRegADCHDelay, 0, 10000, 200},
+        {HKEY_LOCAL_MACHINE, L"BatteryChargeComplete", GetRegBatteryChargeComplete, 1, 100, 95},
+        {HKEY_CURRENT_USER, L"WaitWatchBatteryStatusTime", GetRegWaitWatchBatteryStatusTime, 100,
+         3600000, 60000},
+        {HKEY_CURRENT_USER, L"StoredBrightnessAC", GetRegStoredBrightnessAC, 0, 100,
+         SETTINGS_NOT_SET},
+    };
+    for (const Edge& e : edges) {
+        SCOPED_TRACE(e.name);
+        for (DWORD inside : {e.lowest, e.highest}) {
+            ASSERT_EQ(S_OK, CReg::SetDW(e.hive, SETTINGS_KEY_REFRESH, e.name, inside));
+            EXPECT_EQ(inside, e.get());
+        }
+        if (e.lowest > 0) {
+            ASSERT_EQ(S_OK, CReg::SetDW(e.hive, SETTINGS_KEY_REFRESH, e.name, e.lowest - 1));
+            EXPECT_EQ(e.fallback, e.get());
+        }
+        for (DWORD outside : {e.highest + 1, static_cast<DWORD>(0xFFFFFFFF)}) {
+            ASSERT_EQ(S_OK, CReg::SetDW(e.hive, SETTINGS_KEY_REFRESH, e.name, outside));
+            EXPECT_EQ(e.fallback, e.get());
+        }
+        ASSERT_EQ(S_OK, CReg::SetSZ(e.hive, SETTINGS_KEY_REFRESH, e.name, L"1"));
+        EXPECT_EQ(e.fallback, e.get());
+    }
+}
+
+// The XP scheme's name holds 64 bytes and its description 256, terminator
+// included: a longer text is not cut but replaced by the default.
+TEST_F(SettingsTest, SchemeTextsLongerThanTheirFieldsReadAsTheDefault) {
+    const std::wstring name31(31, L'n');
+    const std::wstring desc127(127, L'd');
+    wchar_t text[260] = {};
+    ASSERT_EQ(S_OK, CReg::SetSZ(HKEY_CURRENT_USER, SETTINGS_KEY_REFRESH, L"RefreshPowerSchemeName",
+                                name31.c_str()));
+    ASSERT_EQ(S_OK, CReg::SetSZ(HKEY_CURRENT_USER, SETTINGS_KEY_REFRESH, L"RefreshPowerSchemeDesc",
+                                desc127.c_str()));
+    GetRegRefreshPowerSchemeName(text, ARRAYSIZE(text));
+    EXPECT_EQ(name31, text);
+    GetRegRefreshPowerSchemeDesc(text, ARRAYSIZE(text));
+    EXPECT_EQ(desc127, text);
+
+    ASSERT_EQ(S_OK, CReg::SetSZ(HKEY_CURRENT_USER, SETTINGS_KEY_REFRESH, L"RefreshPowerSchemeName",
+                                (name31 + L"n").c_str()));
+    ASSERT_EQ(S_OK, CReg::SetSZ(HKEY_CURRENT_USER, SETTINGS_KEY_REFRESH, L"RefreshPowerSchemeDesc",
+                                (desc127 + L"d").c_str()));
+    GetRegRefreshPowerSchemeName(text, ARRAYSIZE(text));
+    EXPECT_STREQ(L"バッテリ・リフレッシュ", text);
+    GetRegRefreshPowerSchemeDesc(text, ARRAYSIZE(text));
+    EXPECT_STREQ(L"", text);
+}
+
 // The clean state every test here starts from.
 TEST(SuiteStateCleanup, RemovesBothHivesTreesAndTheLogFiles) {
     const std::wstring deep = std::wstring(SETTINGS_KEY_ROOT) + L"BatteryInfo\\X";

@@ -85,6 +85,8 @@ TEST_F(PowerTest, APlanLeftByAnEarlierRunIsUsedNotImportedAgain) {
     EXPECT_FALSE(PlanListed(REFRESH_POWER_PLAN_GUID));
 }
 
+// Left active by a run that died: the saved user plan is not overwritten
+// with it, and the plan still goes at the end.
 TEST_F(PowerTest, WithTheRefreshPlanAlreadyActiveNothingIsStored) {
     ImportRefreshPlan();
     ASSERT_EQ(0u, PowerSetActiveScheme(nullptr, &REFRESH_POWER_PLAN_GUID));
@@ -92,23 +94,24 @@ TEST_F(PowerTest, WithTheRefreshPlanAlreadyActiveNothingIsStored) {
 
     StorePowerPlan(nullptr, &refresh);
 
-    EXPECT_TRUE(refresh.IsEmpty());
+    EXPECT_TRUE(IsEqualGUID(REFRESH_POWER_PLAN_GUID, refresh.GetGuid()));
     EXPECT_FALSE(HasSavedUserPlan());
     EXPECT_TRUE(ErrorEntries().empty());
-    EXPECT_FALSE(IsRefreshPlanReplaced(refresh)) << "nothing to compare with";
+    EXPECT_FALSE(IsRefreshPlanReplaced(refresh));
 
     // Without a saved user plan the end keeps the plan (entry 118) ...
     RestorePowerPlan(nullptr, &refresh);
     EXPECT_EQ(1u, CountEntries(L"E118"));
     EXPECT_TRUE(IsEqualGUID(REFRESH_POWER_PLAN_GUID, ActivePlan()));
 
-    // ... and with one left by an earlier run it restores that one; the
-    // empty refresh plan object has nothing to delete (entry 110).
+    // ... and with one left by the run that died it restores that one and
+    // deletes the refresh plan.
     ASSERT_HRESULT_SUCCEEDED(SetRegUserPowerPlan(&kPowerSaver));
     RestorePowerPlan(nullptr, &refresh);
     EXPECT_TRUE(IsEqualGUID(kPowerSaver, ActivePlan()));
     EXPECT_FALSE(HasSavedUserPlan());
-    EXPECT_EQ(1u, CountEntries(L"E110"));
+    EXPECT_FALSE(PlanListed(REFRESH_POWER_PLAN_GUID));
+    EXPECT_EQ(0u, CountEntries(L"E110"));
 }
 
 TEST_F(PowerTest, WithoutThePlanFileTheRefreshRunsOnTheUsersPlan) {

@@ -132,6 +132,49 @@ TEST_F(RefreshAbortTest, SleepingDuringACoolDownReportsSixOnResume) {
     ExpectPowerPlanBack();
 }
 
+// Once an abort is decided the phases stop: a second charge that would
+// finish on the battery's first point lost stays unfinished (no status 0,
+// no refresh date), and a discharge whose battery was taken out fails no
+// further (no status 7 over the 4). Each notice goes out once.
+TEST_F(RefreshAbortTest, NoPhaseStepRunsAfterAnAbort) {
+    struct Case {
+        INT64 mode;
+        LONG status;
+    };
+    for (const Case& c : {Case{4, 5}, Case{1, 4}}) {
+        SCOPED_TRACE(testing::Message() << "abort in mode " << c.mode);
+        SetUpBatteries(true, 80);
+        recorder_.reset();
+        recorder_.reset(new NoticeRecorder());
+        ToolProcess tool(L"/b1 /nomain");
+        if (c.mode == 4) {
+            ASSERT_TRUE(recorder_->WaitFor(
+                [](const Notice& n) { return n.message == kProgressNotice && n.wparam >= 37; }));
+        }
+        SetSpeed(kSlowSpeed);
+        ASSERT_TRUE(recorder_->WaitForMode(1, c.mode, 2 * kStepWaitMs));
+        if (c.status == 5)
+            ASSERT_EQ(0u, SimSetAcOnline(false));
+        else
+            ASSERT_EQ(0u, SimSetBatteryPresent(1, false));
+        ASSERT_TRUE(recorder_->WaitFor([&](const Notice& n) { return n.message == kErrorNotice; }));
+        // Let a tick come after the abort: a percentage change, or timer 1
+        // within its minute.
+        const size_t ticks = TraceCount(L"WM_USER_REFPROC mode=");
+        testenv::WaitUntil([&] { return TraceCount(L"WM_USER_REFPROC mode=") > ticks; },
+                           2 * kStepWaitMs);
+
+        AcknowledgeAndExpectClose(tool, c.status);
+        EXPECT_EQ((std::vector<INT64>{c.status}), ErrorsOf(recorder_->Notices()));
+        EXPECT_EQ(c.status, LastRefreshStatus());
+        EXPECT_EQ(0u, TraceCount(L"ProcComplete: start!"));
+        const std::vector<std::wstring> lines = ProgressLines(1);
+        EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), L"COMPLETED!"));
+        if (HasFailure())
+            return;
+    }
+}
+
 // "zbRefresh /end" closes the running tool through its clean-up.
 TEST_F(RefreshAbortTest, ASecondToolWithEndClosesTheRunningRefresh) {
     SetUpBatteries(true, 80);

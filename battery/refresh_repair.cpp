@@ -1,0 +1,82 @@
+#include "battery/refresh_repair.h"
+
+#include "battery/battery.h"
+#include "common/log.h"
+#include "common/settings.h"
+
+namespace {
+
+void RepairBattery(CBattery* pBattery) {
+    const UINT battNo = pBattery->GetBattNo();
+    DWORD mode = 0;
+    if (GetRecordedChargeMode(battNo, &mode)) {
+        WriteLog(L"RepairAfterInterruptedRefresh", __LINE__,
+                 L"Battery %u: charge mode %u given back after an interrupted refresh.\n", battNo,
+                 mode);
+        if (SUCCEEDED(pBattery->AslMethodWBCL(mode)))
+            ForgetOriginalChargeMode(battNo);
+        else
+            WriteLog(L"RepairAfterInterruptedRefresh", __LINE__,
+                     L"Battery %u: the charge mode could not be written.\n", battNo);
+    }
+
+    DWORD flags = 0;
+    if (FAILED(pBattery->AslMethodPSTS(&flags)))
+        return;
+    if ((flags & PSTS_ADPC) && (flags & PSTS_CHGC))
+        return;
+    WriteLog(L"RepairAfterInterruptedRefresh", __LINE__,
+             L"Battery %u: refresh left on (ADPC=%x / CHGC=%x); ending it.\n", battNo,
+             flags & PSTS_ADPC, flags & PSTS_CHGC);
+    const DWORD stage = EndBatteryRefresh(pBattery);
+    if (stage != 0)
+        WriteLog(L"RepairAfterInterruptedRefresh", __LINE__,
+                 L"Battery %u: ending the refresh failed (%u).\n", battNo, stage);
+}
+
+} // namespace
+
+void RecordOriginalChargeMode(UINT uiBattNo, DWORD dwMode) {
+    DWORD recorded = 0;
+    if (GetRecordedChargeMode(uiBattNo, &recorded))
+        return;
+    if (FAILED(SetRegRefreshOriginalMode(uiBattNo, dwMode)))
+        WriteLog(L"RecordOriginalChargeMode", __LINE__,
+                 L"Battery %u: charge mode %u could not be recorded.\n", uiBattNo, dwMode);
+}
+
+bool GetRecordedChargeMode(UINT uiBattNo, DWORD* pdwMode) {
+    return SUCCEEDED(GetRegRefreshOriginalMode(uiBattNo, pdwMode));
+}
+
+void ForgetOriginalChargeMode(UINT uiBattNo) {
+    DelRegRefreshOriginalMode(uiBattNo);
+}
+
+void PauseBetweenRefreshSwitches() {
+    const DWORD delay = GetRegADCHDelay();
+    if (delay != 0)
+        Sleep(delay);
+}
+
+DWORD EndBatteryRefresh(CBattery* pBattery) {
+    if (!pBattery) {
+        LogNullArg(L"EndBatteryRefresh", __LINE__, L"pBattery");
+        return 2;
+    }
+    if (FAILED(pBattery->AslMethodADPC(ADPC_END_REFRESH)))
+        return 2;
+    PauseBetweenRefreshSwitches();
+    if (FAILED(pBattery->AslMethodCHGC(CHGC_NORMAL)))
+        return 1;
+    return 0;
+}
+
+void RepairAfterInterruptedRefresh() {
+    CBatteryArray batteries;
+    for (UINT battNo = 1; battNo <= 2; ++battNo) {
+        CBattery* pBattery = batteries.GetBattery(battNo);
+        if (pBattery)
+            RepairBattery(pBattery);
+    }
+}
