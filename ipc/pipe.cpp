@@ -15,7 +15,7 @@ constexpr DWORD kDefaultTimeoutMs = 3000;
 constexpr int kListenWaits = 10;
 constexpr DWORD kListenWaitMs = 200;
 
-// Headers for Windows XP leave it out; Windows XP ignores the flag.
+// Headers for Windows XP do not define it (the flag came with Vista).
 #ifndef PIPE_REJECT_REMOTE_CLIENTS
 #define PIPE_REJECT_REMOTE_CLIENTS 0x00000008
 #endif
