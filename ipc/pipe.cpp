@@ -4,6 +4,7 @@
 #include "common/log.h"
 
 #include <process.h>
+#include <sddl.h>
 #include <strsafe.h>
 
 namespace {
@@ -14,10 +15,21 @@ constexpr DWORD kDefaultTimeoutMs = 3000;
 constexpr int kListenWaits = 10;
 constexpr DWORD kListenWaitMs = 200;
 
+// Headers for Windows XP do not define it (the flag came with Vista).
+#ifndef PIPE_REJECT_REMOTE_CLIENTS
+#define PIPE_REJECT_REMOTE_CLIENTS 0x00000008
+#endif
+
 // Byte pipes, local clients only: every program of the suite runs on this
-// machine, and the null DACL below must not open the pipes to the network.
+// machine.
 constexpr DWORD kPipeMode =
     PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+
+// Who may open the pipes: full control for the system and administrators
+// (the refresh tool may run elevated), read and write for every logged-on
+// user (the programs of all users of the machine talk to each other for the
+// user check). Anonymous and network-only logons get nothing.
+constexpr wchar_t kPipeSecurity[] = L"D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;AU)";
 
 // Critical sections are entered through this guard so that no early return
 // can leave one held.
@@ -56,6 +68,14 @@ void WaitForThreadEnd(HANDLE hThread) {
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
+}
+
+// FlushFileBuffers waits until the peer has read everything written, which
+// a peer that stopped reading never does, and it cannot be cancelled on
+// Windows XP. It therefore runs on a thread of its own; when the bound
+// passes, the caller's CloseHandle ends the flush (the pipe closes).
+unsigned __stdcall FlushThreadProc(void* lpVoid) {
+    return FlushFileBuffers(static_cast<HANDLE>(lpVoid)) ? ERROR_SUCCESS : GetLastError();
 }
 
 } // namespace
@@ -166,18 +186,28 @@ BOOL CPipe::PipeRetry(LPCWSTR lpstrPipeName, DWORD dwPauseMs, DWORD dwAttempts) 
     return FALSE;
 }
 
-DWORD CPipe::FinishIo(HANDLE hPipe, OVERLAPPED* pOverlapped, HANDLE hIoEvent, DWORD* pcbDone) {
+bool CPipe::HasThreadEnded() const {
+    return m_hThread.IsValid() && WaitForSingleObject(m_hThread.Get(), 0) == WAIT_OBJECT_0;
+}
+
+DWORD CPipe::FinishIo(HANDLE hPipe, OVERLAPPED* pOverlapped, HANDLE hIoEvent, DWORD dwTimeoutMs,
+                      DWORD* pcbDone) {
     HANDLE waits[2] = {hIoEvent, m_hStopEvent.Get()};
     const DWORD count = (IsOwnThread() && waits[1]) ? 2 : 1;
-    if (WaitForMultipleObjects(count, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
+    const DWORD result = WaitForMultipleObjects(count, waits, FALSE, dwTimeoutMs);
+    // CancelIo reaches only this thread's I/O: every operation is waited for
+    // by the thread that started it.
+    if (result != WAIT_OBJECT_0)
         CancelIo(hPipe);
     // Also waits for a cancelled operation to finish with the OVERLAPPED.
-    if (!GetOverlappedResult(hPipe, pOverlapped, pcbDone, TRUE))
-        return GetLastError();
+    if (!GetOverlappedResult(hPipe, pOverlapped, pcbDone, TRUE)) {
+        const DWORD error = GetLastError();
+        return (result == WAIT_TIMEOUT && error == ERROR_OPERATION_ABORTED) ? ERROR_TIMEOUT : error;
+    }
     return ERROR_SUCCESS;
 }
 
-DWORD CPipe::Transfer(bool bWrite, void* lpBuf, DWORD cbBuf, DWORD* pcbDone) {
+DWORD CPipe::Transfer(bool bWrite, void* lpBuf, DWORD cbBuf, DWORD dwTimeoutMs, DWORD* pcbDone) {
     *pcbDone = 0;
     const HANDLE hPipe = m_hPipe.Get();
     zb::UniqueHandle ioEvent(CreateManualResetEvent(L"CPipe::Transfer", __LINE__));
@@ -189,7 +219,7 @@ DWORD CPipe::Transfer(bool bWrite, void* lpBuf, DWORD cbBuf, DWORD* pcbDone) {
                              : ReadFile(hPipe, lpBuf, cbBuf, nullptr, &ov);
     if (!done && GetLastError() != ERROR_IO_PENDING)
         return GetLastError();
-    return FinishIo(hPipe, &ov, ioEvent.Get(), pcbDone);
+    return FinishIo(hPipe, &ov, ioEvent.Get(), dwTimeoutMs, pcbDone);
 }
 
 int CPipe::Send(const void* lpBuf, DWORD cbBuf) {
@@ -200,15 +230,36 @@ int CPipe::Send(const void* lpBuf, DWORD cbBuf) {
     if (!m_hPipe)
         return -1;
     DWORD written = 0;
-    const DWORD error = Transfer(true, const_cast<void*>(lpBuf), cbBuf, &written);
+    const DWORD error =
+        Transfer(true, const_cast<void*>(lpBuf), cbBuf, PIPE_WRITE_TIMEOUT_MS, &written);
     if (error != ERROR_SUCCESS) {
+        if (error == ERROR_TIMEOUT)
+            m_bPeerStalled.store(true);
         LogApiFailure(L"CPipe::Send", __LINE__, L"WriteFile", error);
+        SetLastError(error);
         return -1;
     }
+    m_bWritten.store(true);
     return static_cast<int>(written);
 }
 
+namespace {
+
+// Reads of a bounded receive: what is left of the bound (INFINITE stays so).
+DWORD RemainingMs(DWORD dwTimeoutMs, DWORD dwStart) {
+    if (dwTimeoutMs == INFINITE)
+        return INFINITE;
+    const DWORD elapsed = GetTickCount() - dwStart;
+    return elapsed >= dwTimeoutMs ? 0 : dwTimeoutMs - elapsed;
+}
+
+} // namespace
+
 int CPipe::Receive(void* lpBuf, DWORD cbBuf) {
+    return ReceiveWithin(lpBuf, cbBuf, INFINITE);
+}
+
+int CPipe::ReceiveWithin(void* lpBuf, DWORD cbBuf, DWORD dwTimeoutMs) {
     if (!lpBuf) {
         LogNullArg(L"CPipe::Receive", __LINE__, L"lpBuf");
         return -1;
@@ -216,7 +267,7 @@ int CPipe::Receive(void* lpBuf, DWORD cbBuf) {
     if (!m_hPipe)
         return -1;
     DWORD read = 0;
-    const DWORD error = Transfer(false, lpBuf, cbBuf, &read);
+    const DWORD error = Transfer(false, lpBuf, cbBuf, dwTimeoutMs, &read);
     if (error != ERROR_SUCCESS) {
         LogApiFailure(L"CPipe::Receive", __LINE__, L"ReadFile", error);
         return -1;
@@ -224,11 +275,13 @@ int CPipe::Receive(void* lpBuf, DWORD cbBuf) {
     return static_cast<int>(read);
 }
 
-int CPipe::ReceiveExactly(void* lpBuf, DWORD cbBuf) {
+int CPipe::ReceiveExactly(void* lpBuf, DWORD cbBuf, DWORD dwTimeoutMs) {
     BYTE* const bytes = static_cast<BYTE*>(lpBuf);
+    const DWORD start = GetTickCount();
     DWORD total = 0;
     while (total < cbBuf) {
-        const int got = Receive(bytes + total, cbBuf - total);
+        const int got =
+            ReceiveWithin(bytes + total, cbBuf - total, RemainingMs(dwTimeoutMs, start));
         if (got <= 0)
             return total > 0 ? static_cast<int>(total) : got;
         total += static_cast<DWORD>(got);
@@ -244,6 +297,8 @@ BOOL CPipe::MoveHandleTo(CPipe* pOther) {
     CsLock lock(&m_cs);
     CsLock otherLock(&pOther->m_cs);
     pOther->m_hPipe.Reset(m_hPipe.Release());
+    pOther->m_bWritten.store(m_bWritten.exchange(false));
+    pOther->m_bPeerStalled.store(m_bPeerStalled.exchange(false));
     return TRUE;
 }
 
@@ -256,14 +311,32 @@ void CPipe::OnAccept() {
 void CPipe::OnReceive() {}
 
 // Caller holds m_cs. Flushing first lets the peer read everything written
-// before the handle goes.
+// before the handle goes; only a handle that was written to needs it, and a
+// peer that has stopped reading is not waited for (see FlushThreadProc).
 void CPipe::CloseHandleLocked(bool bFlush) {
     if (!m_hPipe)
         return;
-    if (bFlush && !FlushFileBuffers(m_hPipe.Get()))
-        WriteLog(L"CPipe::Close", __LINE__, L"Fail to FlushFileBuffers(). ErrorCode: %08x.",
-                 GetLastError());
+    zb::UniqueHandle flusher;
+    if (bFlush && m_bWritten.load() && !m_bPeerStalled.load()) {
+        flusher.Reset(reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, 0, FlushThreadProc, m_hPipe.Get(), 0, nullptr)));
+        if (!flusher)
+            LogApiFailure(L"CPipe::Close", __LINE__, L"_beginthreadex", GetLastError());
+    }
+    DWORD flushed = ERROR_TIMEOUT;
+    if (flusher && WaitForSingleObject(flusher.Get(), PIPE_FLUSH_TIMEOUT_MS) == WAIT_OBJECT_0)
+        GetExitCodeThread(flusher.Get(), &flushed);
     m_hPipe.Reset();
+    m_bWritten.store(false);
+    m_bPeerStalled.store(false);
+    if (!flusher)
+        return;
+    if (flushed != ERROR_SUCCESS)
+        WriteLog(L"CPipe::Close", __LINE__, L"Fail to FlushFileBuffers(). ErrorCode: %08x.",
+                 flushed);
+    // A flush that outlived its bound ends now that the pipe is closed.
+    if (WaitForSingleObject(flusher.Get(), PIPE_FLUSH_TIMEOUT_MS) != WAIT_OBJECT_0)
+        WriteLog(L"CPipe::Close", __LINE__, L"The flush did not end with the pipe.\n");
 }
 
 void CPipe::Close() {
@@ -325,23 +398,17 @@ unsigned __stdcall CPipe::AcceptThreadProc(void* lpVoid) {
 }
 
 unsigned CPipe::RunAcceptLoop() {
-    // A null DACL: the programs of every user of the machine must be able
-    // to reach each other (the refresh tool may run elevated or as another
-    // user than the main screen).
-    SECURITY_DESCRIPTOR sd;
-    if (!InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) {
-        WriteLog(L"CPipe::AcceptThreadProc", __LINE__,
-                 L"Fail to InitializeSecurityDescriptor(): %08x.\n", GetLastError());
+    PSECURITY_DESCRIPTOR pSd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSecurity, SDDL_REVISION_1, &pSd,
+                                                              nullptr)) {
+        LogApiFailure(L"CPipe::AcceptThreadProc", __LINE__,
+                      L"ConvertStringSecurityDescriptorToSecurityDescriptorW", GetLastError());
         return static_cast<unsigned>(-1);
     }
-    if (!SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE)) {
-        WriteLog(L"CPipe::AcceptThreadProc", __LINE__,
-                 L"Fail to SetSecurityDescriptorDacl(): %08x.\n", GetLastError());
-        return static_cast<unsigned>(-1);
-    }
+    const zb::UniqueLocalMemory<PSECURITY_DESCRIPTOR> sd(pSd);
     // Not inheritable: a child process (the scheduler starts the main
     // screen) must not keep an instance alive that nobody serves.
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), &sd, FALSE};
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), sd.Get(), FALSE};
 
     while (m_bRunning.load()) {
         zb::UniqueHandle instance(CreateNamedPipeW(
@@ -363,7 +430,7 @@ unsigned CPipe::RunAcceptLoop() {
         DWORD error = GetLastError();
         if (error == ERROR_IO_PENDING) {
             DWORD unused = 0;
-            error = FinishIo(instance.Get(), &ov, m_hEvent.Get(), &unused);
+            error = FinishIo(instance.Get(), &ov, m_hEvent.Get(), INFINITE, &unused);
         }
         // ERROR_PIPE_CONNECTED: the client came between create and connect.
         const bool accepted = error == ERROR_SUCCESS || error == ERROR_PIPE_CONNECTED;
@@ -385,11 +452,7 @@ unsigned __stdcall CPipe::ReceiveThreadProc(void* lpVoid) {
         LogNullArg(L"CPipe::ReceiveThreadProc", __LINE__, L"lpVoid");
         return static_cast<unsigned>(-1);
     }
-    CPipe* const pipe = static_cast<CPipe*>(lpVoid);
-    const unsigned result = pipe->RunReceiveLoop();
-    if (pipe->m_bDeleteOnThreadEnd)
-        delete pipe;
-    return result;
+    return static_cast<CPipe*>(lpVoid)->RunReceiveLoop();
 }
 
 unsigned CPipe::RunReceiveLoop() {
@@ -405,7 +468,7 @@ unsigned CPipe::RunReceiveLoop() {
             error = GetLastError();
             if (error == ERROR_IO_PENDING) {
                 DWORD done = 0;
-                error = FinishIo(hPipe, &ov, m_hEvent.Get(), &done);
+                error = FinishIo(hPipe, &ov, m_hEvent.Get(), INFINITE, &done);
             }
         }
         if (error != ERROR_SUCCESS || !m_bRunning.load())

@@ -64,6 +64,15 @@ constexpr DWORD PIPE_RECORD_SIZE = sizeof(PipeRecord);
 constexpr size_t PIPE_USERNAME_CCH = 257;
 constexpr DWORD PIPE_USERNAME_BYTES = PIPE_USERNAME_CCH * sizeof(WCHAR);
 
+// Bounds of the transport. A peer that reads takes a record at once (the
+// pipe buffer holds 42 of them); one that does not within these times has
+// stopped reading and is given up on.
+constexpr DWORD PIPE_WRITE_TIMEOUT_MS = 2000;
+constexpr DWORD PIPE_FLUSH_TIMEOUT_MS = 2000;
+// A server reads a request only once its first bytes have arrived; the rest
+// of the record follows at once from any client that is not stalling.
+constexpr DWORD PIPE_REQUEST_TIMEOUT_MS = 3000;
+
 // Results of PipeCheckUser.
 constexpr int PIPE_USER_NONE = 0;  // no server, or no valid answer
 constexpr int PIPE_USER_OTHER = 1; // the server runs as another user
@@ -81,6 +90,11 @@ constexpr int PIPE_USER_SAME = 2;  // the server runs as this user
 // cancellation before it leaves, and Close closes the pipe handle only after
 // that, so no I/O is ever left running against a closed handle or a dead
 // OVERLAPPED.
+//
+// No peer can hold an endpoint: a write that the peer does not take within
+// PIPE_WRITE_TIMEOUT_MS is cancelled and fails, and the flush before a
+// close waits at most PIPE_FLUSH_TIMEOUT_MS for the peer to read the rest
+// (a peer whose write timed out gets no flush at all).
 class CPipe {
 public:
     CPipe();
@@ -92,7 +106,9 @@ public:
     // own receive thread (an OnReceive that ends its connection) it only
     // closes the pipe handle: the thread ends when the handler returns.
     virtual void Close();
-    // One whole write; the bytes written, or -1.
+    // One whole write, bounded by PIPE_WRITE_TIMEOUT_MS; the bytes written,
+    // or -1 with the error as the last error (ERROR_TIMEOUT when the peer
+    // did not take the data).
     virtual int Send(const void* lpBuf, DWORD cbBuf);
     // One read of up to cbBuf bytes; the bytes read, or -1.
     virtual int Receive(void* lpBuf, DWORD cbBuf);
@@ -127,13 +143,11 @@ protected:
     // Create, Listen and wait up to 10 x 200 ms for a first client.
     BOOL CreateListening(LPCWSTR lpszFunction, LPCWSTR lpstrPipName);
     BOOL ListenAndWait(LPCWSTR lpszFunction);
-    // Reads until cbBuf bytes have come or the pipe ends; the byte count,
-    // or -1 when nothing could be read.
-    int ReceiveExactly(void* lpBuf, DWORD cbBuf);
-    // A connection handed over by OnAccept that nobody else keeps: it
-    // deletes itself when its receive thread ends. Nothing may touch such an
-    // object from another thread after StartReceive.
-    void SetDeleteOnThreadEnd() { m_bDeleteOnThreadEnd = true; }
+    // Reads until cbBuf bytes have come, the pipe ends or dwTimeoutMs have
+    // passed; the byte count, or -1 when nothing could be read.
+    int ReceiveExactly(void* lpBuf, DWORD cbBuf, DWORD dwTimeoutMs = INFINITE);
+    // True once the receive thread started by StartReceive has ended.
+    bool HasThreadEnded() const;
 
 private:
     static unsigned __stdcall AcceptThreadProc(void* lpVoid);
@@ -145,8 +159,11 @@ private:
     bool IsOwnThread() const;
     // Waits for one overlapped operation, watching the stop event when the
     // caller is the object's own thread; a stop cancels the operation.
-    DWORD FinishIo(HANDLE hPipe, OVERLAPPED* pOverlapped, HANDLE hIoEvent, DWORD* pcbDone);
-    DWORD Transfer(bool bWrite, void* lpBuf, DWORD cbBuf, DWORD* pcbDone);
+    // A timeout cancels the operation too and gives ERROR_TIMEOUT.
+    DWORD FinishIo(HANDLE hPipe, OVERLAPPED* pOverlapped, HANDLE hIoEvent, DWORD dwTimeoutMs,
+                   DWORD* pcbDone);
+    DWORD Transfer(bool bWrite, void* lpBuf, DWORD cbBuf, DWORD dwTimeoutMs, DWORD* pcbDone);
+    int ReceiveWithin(void* lpBuf, DWORD cbBuf, DWORD dwTimeoutMs);
     void CloseHandleLocked(bool bFlush);
 
     zb::UniqueHandle m_hPipe;      // instance, accepted connection or client
@@ -158,7 +175,8 @@ private:
     std::atomic<BOOL> m_bConnected{FALSE};
     std::atomic<bool> m_bListening{false};
     DWORD m_dwThreadId = 0;
-    bool m_bDeleteOnThreadEnd = false;
+    std::atomic<bool> m_bWritten{false};     // sent to since the handle came: flush it
+    std::atomic<bool> m_bPeerStalled{false}; // a write timed out: the peer takes nothing more
     bool m_bLockReady = false;
     CRITICAL_SECTION m_cs; // guards m_hPipe against the accept thread
 };
@@ -198,7 +216,9 @@ public:
     void OnAccept() override;
     // Sends {message, battid, wparam, 0} to every accepted connection, with
     // up to 10 attempts 100 ms apart each. A connection that fails all of
-    // them is gone for good (its reader has closed) and is dropped.
+    // them is gone for good (its reader has closed) and is dropped; so is
+    // one that did not take the record within PIPE_WRITE_TIMEOUT_MS (its
+    // reader has stopped, and part of the record may be in the pipe).
     void SendAll(UINT message, UINT64 wparam, UINT32 battid);
     // SendAll once this object is listening or connected (10 attempts,
     // 10 ms apart); FALSE when it never was.
@@ -222,28 +242,41 @@ struct RefreshLiveState {
 };
 
 // zbRefresh's pipe-2 server. Every accepted connection serves one request on
-// its own thread and then deletes itself.
+// its own thread; the listening object keeps the connections, so that once
+// Close has returned no connection thread is left that could still use the
+// window or the live state.
 class CPipeToRef : public CPipe {
 public:
     // pState: the values queries report (zeros when null); it must outlive
-    // every connection.
+    // the listening object's Close.
     explicit CPipeToRef(HWND hWnd = nullptr, const RefreshLiveState* pState = nullptr);
+    ~CPipeToRef() override;
+    // Stops accepting, then ends every connection and waits for its thread
+    // (serving messages sent to this thread's windows meanwhile).
+    void Close() override;
     BOOL Create(HWND hWnd, LPCWSTR lpstrPipName, const RefreshLiveState* pState = nullptr);
     BOOL WaitForListen();
     void OnAccept() override;
-    // Acts only on a whole 24-byte record: WM_CLOSE, WM_USER_REFERROR and
+    // Acts only on a whole 24-byte record, read within
+    // PIPE_REQUEST_TIMEOUT_MS: WM_CLOSE, WM_USER_REFERROR and
     // WM_USER_REFPOWERPLAN go to the window with SendMessageW; the mode,
     // query and progress codes and the user-name request are answered.
     void OnReceive() override;
 
 private:
+    void CloseConnections();
+
     HWND m_hWnd;
     const RefreshLiveState* m_pState;
+    zb::CriticalSection m_listLock; // the accept thread adds, Close takes all
+    std::vector<std::unique_ptr<CPipeToRef>> m_connections;
 };
 
-// zbSched's pipe-3 server. Serves each connection on the accept thread:
-// the user-name request is answered, any other whole record goes to the
-// window with SendMessageW.
+// zbSched's pipe-3 server. Serves each connection on the accept thread,
+// reading its record within PIPE_REQUEST_TIMEOUT_MS: the user-name request
+// is answered, WM_USER_RUNMAINDLG goes to the window with SendMessageW, and
+// any other code is logged and dropped (the window takes nothing else from
+// other processes).
 class CPipeToSch : public CPipe {
 public:
     BOOL Create(HWND hWnd, LPCWSTR lpstrPipName);

@@ -93,8 +93,11 @@ int CPipeClient::SendMessageW(UINT message, UINT64 wparam) {
 }
 
 void CPipeClient::OnReceive() {
+    // The byte pipe may hand over part of a record; reading on to its end
+    // keeps every later record aligned. Only a pipe that ends mid-record
+    // leaves a short one, which is ignored.
     PipeRecord record = {};
-    if (Receive(&record, sizeof(record)) != static_cast<int>(sizeof(record)))
+    if (ReceiveExactly(&record, sizeof(record)) != static_cast<int>(sizeof(record)))
         return;
     LogRecord(L"CPipeClient::OnReceive", __LINE__, record);
     switch (record.message) {
@@ -168,6 +171,13 @@ void CPipeToDlg::SendAll(UINT message, UINT64 wparam, UINT32 battid) {
         bool sent = false;
         for (int attempt = 0; attempt < kSendAttempts && !sent; ++attempt) {
             sent = pPipe->Send(&record, sizeof(record)) != -1;
+            if (!sent && GetLastError() == ERROR_TIMEOUT) {
+                // The main screen has stopped reading: retrying would hold
+                // the refresh window for each attempt's bound again.
+                WriteLog(L"CPipeToDlg::SendAll", __LINE__,
+                         L"The client takes no records; dropped.\n");
+                break;
+            }
             if (!sent) {
                 WriteLog(L"CPipeToDlg::SendAll", __LINE__, L"Retry pPipe->Send() [%d].", attempt);
                 Sleep(kSendRetryMs);
@@ -208,6 +218,29 @@ BOOL CPipeToDlg::ResendAll(UINT message, UINT64 wparam, UINT32 battid) {
 CPipeToRef::CPipeToRef(HWND hWnd, const RefreshLiveState* pState)
     : m_hWnd(hWnd), m_pState(pState) {}
 
+CPipeToRef::~CPipeToRef() {
+    CPipeToRef::Close();
+}
+
+void CPipeToRef::Close() {
+    // The accept thread first, so that nothing is added meanwhile.
+    CPipe::Close();
+    CloseConnections();
+}
+
+void CPipeToRef::CloseConnections() {
+    // Taken out of the list before they are closed: their threads may be in
+    // SendMessageW to a window of this thread, whose handler must find the
+    // lock free.
+    std::vector<std::unique_ptr<CPipeToRef>> connections;
+    {
+        zb::ScopedLock lock(m_listLock);
+        connections.swap(m_connections);
+    }
+    for (auto& connection : connections)
+        connection->Close();
+}
+
 BOOL CPipeToRef::Create(HWND hWnd, LPCWSTR lpstrPipName, const RefreshLiveState* pState) {
     m_hWnd = hWnd;
     m_pState = pState;
@@ -219,24 +252,34 @@ BOOL CPipeToRef::WaitForListen() {
 }
 
 void CPipeToRef::OnAccept() {
-    CPipeToRef* connection = new (std::nothrow) CPipeToRef(m_hWnd, m_pState);
+    std::unique_ptr<CPipeToRef> connection(new (std::nothrow) CPipeToRef(m_hWnd, m_pState));
     if (!connection)
         return; // the instance is closed by the accept loop
-    MoveHandleTo(connection);
-    connection->SetDeleteOnThreadEnd();
-    if (!connection->StartReceive()) {
-        delete connection;
+    MoveHandleTo(connection.get());
+    if (!connection->StartReceive())
         return;
+    {
+        zb::ScopedLock lock(m_listLock);
+        // Connections whose request is done go here, so the list stays as
+        // short as the requests in progress.
+        for (auto it = m_connections.begin(); it != m_connections.end();) {
+            if ((*it)->HasThreadEnded())
+                it = m_connections.erase(it);
+            else
+                ++it;
+        }
+        m_connections.push_back(std::move(connection));
     }
-    // From here on the connection belongs to its own thread.
     SetConnected(TRUE);
 }
 
 void CPipeToRef::OnReceive() {
     // Only a whole record counts: a short write would otherwise read as a
     // record with zeros in its missing bytes, and a stray 0x10 as WM_CLOSE.
+    // Bounded, so that a client that stops mid-record cannot keep this
+    // connection (and its thread) for ever.
     PipeRecord record = {};
-    const int received = ReceiveExactly(&record, sizeof(record));
+    const int received = ReceiveExactly(&record, sizeof(record), PIPE_REQUEST_TIMEOUT_MS);
     if (received == static_cast<int>(sizeof(record))) {
         LogRecord(L"CPipeToRef::OnReceive", __LINE__, record);
         const LONG battery = m_pState ? m_pState->battery.load() : 0;
@@ -279,7 +322,8 @@ void CPipeToRef::OnReceive() {
         WriteLog(L"CPipeToRef::OnReceive", __LINE__, L"Ignored a short record (%d bytes).\n",
                  received);
     }
-    // One request per connection; the thread then deletes this object.
+    // One request per connection; the listening object deletes this one
+    // after its thread has ended.
     Close();
 }
 
@@ -296,16 +340,29 @@ BOOL CPipeToSch::WaitForListen() {
 }
 
 void CPipeToSch::OnAccept() {
+    // Served on the accept thread: the read is bounded so that a client that
+    // stops mid-record cannot stop the whole pipe.
     PipeRecord record = {};
-    if (ReceiveExactly(&record, sizeof(record)) == static_cast<int>(sizeof(record))) {
+    if (ReceiveExactly(&record, sizeof(record), PIPE_REQUEST_TIMEOUT_MS) ==
+        static_cast<int>(sizeof(record))) {
         LogRecord(L"CPipeToSch::OnAccept", __LINE__, record);
-        if (record.message == WM_USER_GETUSERNAME) {
+        switch (record.message) {
+        case WM_USER_GETUSERNAME: {
             WCHAR szAnswer[PIPE_USERNAME_CCH];
             GetProcessUserAnswer(szAnswer);
             Send(szAnswer, PIPE_USERNAME_BYTES);
-        } else {
+            break;
+        }
+        case WM_USER_RUNMAINDLG:
             ::SendMessageW(m_hWnd, record.message, static_cast<WPARAM>(record.wparam),
                            static_cast<LPARAM>(record.lparam));
+            break;
+        default:
+            // Any process of the machine can write here: a window message
+            // of its choosing (one carrying a pointer, say) never reaches
+            // the scheduler's window.
+            WriteLog(L"CPipeToSch::OnAccept", __LINE__, L"Dropped message:%08x.\n", record.message);
+            break;
         }
     }
     CPipe::OnAccept();

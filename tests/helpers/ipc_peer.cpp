@@ -7,7 +7,8 @@
 //   ipc_peer serve2 <file> <battery> <mode> <progress> [session user]
 //       zbRefresh's pipe-2 server reporting those values; ends on WM_CLOSE.
 //   ipc_peer serve3 <file>
-//       zbSched's pipe-3 server; ends on WM_CLOSE.
+//       zbSched's pipe-3 server; ends on WM_USER_RUNMAINDLG with wParam 99
+//       (or on a WM_CLOSE that reaches its window).
 //
 // Exit codes: 0 ended as asked, 1 bad arguments or set-up failure, 2 gave up
 // after 60 s.
@@ -27,7 +28,7 @@ constexpr UINT kGiveUpMs = 60000;
 constexpr int kExitGaveUp = 2;
 
 const wchar_t* g_outFile = nullptr;
-bool g_endOnErrorNotice = false;
+UINT g_endMessage = 0; // with wParam 99: the end of a peer that takes no WM_CLOSE
 int g_exitCode = 0;
 
 void AppendLine(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -60,7 +61,7 @@ LRESULT CALLBACK PeerWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
     default:
         if (message >= WM_USER_REFMODE && message <= WM_USER_RUNMAINDLG) {
             AppendLine(message, wParam, lParam);
-            if (g_endOnErrorNotice && message == WM_USER_REFERROR && wParam == 99)
+            if (message == g_endMessage && wParam == 99)
                 DestroyWindow(hWnd);
             return 0;
         }
@@ -98,7 +99,7 @@ int Listen1(HWND hWnd) {
         connected = client.Connect(hWnd, PIPE1_NAME);
     if (!connected || !client.StartReceive())
         return 1;
-    g_endOnErrorNotice = true;
+    g_endMessage = WM_USER_REFERROR;
     RunMessageLoop();
     client.Close();
     return g_exitCode;
@@ -122,6 +123,7 @@ int Serve2(HWND hWnd, int argc, wchar_t** argv) {
 }
 
 int Serve3(HWND hWnd) {
+    g_endMessage = WM_USER_RUNMAINDLG;
     CPipeToSch server;
     if (!server.Create(hWnd, PIPE3_NAME))
         return 1;

@@ -59,6 +59,16 @@ DWORD WINAPI Watchdog::Watch(LPVOID param) {
     return 0;
 }
 
+HWND CreateMessageWindow(const wchar_t* className, WNDPROC wndProc) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = wndProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = className;
+    RegisterClassW(&wc);
+    return CreateWindowExW(0, className, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                           nullptr);
+}
+
 std::wstring UniquePipeName() {
     static LONG counter = 0;
     return L"\\\\.\\pipe\\vadovur_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +

@@ -36,6 +36,9 @@ private:
     HANDLE thread_;
 };
 
+// A message-only window of this thread with its own class.
+HWND CreateMessageWindow(const wchar_t* className, WNDPROC wndProc);
+
 // A name no other test uses: \\.\pipe\vadovur_test_<pid>_<n>.
 std::wstring UniquePipeName();
 

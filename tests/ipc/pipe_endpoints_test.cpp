@@ -156,21 +156,26 @@ TEST(PipeEndpoints, RefreshServerOfAnotherSessionUserIsAnotherUser) {
     EXPECT_EQ(0, refresh.WaitForExit());
 }
 
-// The scheduler's pipe-3 server answers whose it is and passes every other
-// record to its window.
-TEST(PipeEndpoints, SchedulerServerAnswersUserAndForwards) {
+// The scheduler's pipe-3 server answers whose it is and passes the request
+// to open the main screen to its window, and nothing else: any process can
+// write here, and neither a pointer-carrying message nor WM_CLOSE may reach
+// the window (the first would crash the scheduler, the second end it).
+TEST(PipeEndpoints, SchedulerServerForwardsOnlyItsOwnRequest) {
     Peer sched(L"serve3");
     ASSERT_TRUE(sched.Started());
     ASSERT_TRUE(ipctest::WaitForServer(PIPE3_NAME, kBound));
 
     EXPECT_EQ(PIPE_USER_SAME, PipeCheckUser(PIPE3_NAME));
+    const PipeRecord foreign[] = {{WM_SETTEXT, 0, 0, 0x1234}, {WM_CLOSE, 0, 0, 0}};
+    for (const PipeRecord& record : foreign)
+        ASSERT_TRUE(ipctest::SendRaw(PIPE3_NAME, &record, sizeof(record)));
     const PipeRecord run = {WM_USER_RUNMAINDLG, 0, RUNMAINDLG_ICON | RUNMAINDLG_COMP, 0};
     ASSERT_TRUE(ipctest::SendRaw(PIPE3_NAME, &run, sizeof(run)));
-    const PipeRecord close = {WM_CLOSE, 0, 0, 0};
-    ASSERT_TRUE(ipctest::SendRaw(PIPE3_NAME, &close, sizeof(close)));
+    const PipeRecord end = {WM_USER_RUNMAINDLG, 0, 99, 0};
+    ASSERT_TRUE(ipctest::SendRaw(PIPE3_NAME, &end, sizeof(end)));
 
     EXPECT_EQ(0, sched.WaitForExit());
-    const std::vector<std::string> expected = {"8501 6 0", "10 0 0"};
+    const std::vector<std::string> expected = {"8501 6 0", "8501 63 0"};
     EXPECT_EQ(expected, sched.Lines());
 }
 

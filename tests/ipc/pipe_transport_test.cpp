@@ -146,13 +146,7 @@ TEST(PipeTransport, ClosingAReceivingClientEndsItsThread) {
 // a window of the thread that may be closing it right then: Close must keep
 // serving such sent messages while it waits, or both threads wait forever.
 TEST(PipeTransport, ClosingTheSchedulerServerWhileItSendsToTheClosingThread) {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = CountingWndProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ipc_test_counting";
-    RegisterClassW(&wc);
-    HWND hWnd = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                wc.hInstance, nullptr);
+    HWND hWnd = ipctest::CreateMessageWindow(L"ipc_test_counting", CountingWndProc);
     ASSERT_NE(nullptr, hWnd);
     g_windowMessages = 0;
 
