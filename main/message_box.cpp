@@ -2,11 +2,14 @@
 
 #include "common/log.h"
 #include "common/settings.h"
+#include "common/window_base.h"
 #include "common/wrappers.h" // also powrprof.h, which has no include guard
 #include "main/resource.h"
 
 #include <commctrl.h>
 #include <strsafe.h>
+
+#include <memory>
 
 namespace zbmain {
 namespace {
@@ -153,9 +156,11 @@ HRESULT CALLBACK SleepCallback(HWND hDlg, UINT uNotification, WPARAM, LPARAM, LO
 }
 
 // Windows XP: the same countdown in the program's own dialog, ticking every
-// 200 ms like the task dialog's timer.
+// 200 ms like the task dialog's timer. It ends with kCountdownElapsed when
+// the time ran out, else with the command that closed it.
 constexpr UINT_PTR kCountdownTimer = 1;
 constexpr UINT kCountdownTickMs = 200;
+constexpr INT_PTR kCountdownElapsed = IDOK;
 
 void ShowCountdownText(HWND hDlg, SleepCountdown* pState) {
     const int nLeft = TickCountdown(pState);
@@ -163,11 +168,10 @@ void ShowCountdownText(HWND hDlg, SleepCountdown* pState) {
     FormatCountdown(*pState, nLeft < 0 ? 0 : nLeft, szText, ARRAYSIZE(szText));
     SetDlgItemTextW(hDlg, IDC_COUNTDOWN_TEXT, szText);
     if (pState->bSleep)
-        EndDialog(hDlg, IDCANCEL);
+        EndDialog(hDlg, kCountdownElapsed);
 }
 
 INT_PTR OnCountdownInit(HWND hDlg, SleepCountdown* pState) {
-    SetWindowLongPtrW(hDlg, DWLP_USER, reinterpret_cast<LONG_PTR>(pState));
     TrimSystemMenu(hDlg);
     SendDlgItemMessageW(hDlg, IDC_COUNTDOWN_ICON, STM_SETICON,
                         reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_INFORMATION)), 0);
@@ -185,7 +189,7 @@ INT_PTR OnCountdownInit(HWND hDlg, SleepCountdown* pState) {
 }
 
 INT_PTR CALLBACK SleepCountdownDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    auto* pState = reinterpret_cast<SleepCountdown*>(GetWindowLongPtrW(hDlg, DWLP_USER));
+    SleepCountdown* pState = zb::DialogState<SleepCountdown>(hDlg);
     switch (uMsg) {
     case WM_INITDIALOG:
         return OnCountdownInit(hDlg, reinterpret_cast<SleepCountdown*>(lParam));
@@ -201,10 +205,6 @@ INT_PTR CALLBACK SleepCountdownDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPAR
         return FALSE;
     case WM_DESTROY:
         KillTimer(hDlg, kCountdownTimer);
-        return FALSE;
-    case WM_NCDESTROY:
-        // The state belongs to SleepTaskDlg's frame; only the link goes.
-        SetWindowLongPtrW(hDlg, DWLP_USER, 0);
         return FALSE;
     default:
         return FALSE;
@@ -279,15 +279,15 @@ HRESULT SleepTaskDlg(HWND hWnd) {
     state.dwStartTick = GetTickCount();
 
     if (IsWindowsXP()) {
-        const INT_PTR nResult =
-            DialogBoxParamW(state.hInstance, MAKEINTRESOURCEW(IDD_SLEEP_COUNTDOWN), hWnd,
-                            SleepCountdownDlgProc, reinterpret_cast<LPARAM>(&state));
+        const INT_PTR nResult = zb::DialogBoxWithState<SleepCountdownDlgProc>(
+            state.hInstance, MAKEINTRESOURCEW(IDD_SLEEP_COUNTDOWN), hWnd,
+            std::make_unique<SleepCountdown>(state));
         if (nResult == -1 || nResult == 0) {
             const DWORD dwError = GetLastError();
             LogApiFailure(L"SleepTaskDlg", __LINE__, L"DialogBoxParam", dwError);
             return HRESULT_FROM_WIN32(dwError);
         }
-        return state.bSleep ? Suspend(state) : S_OK;
+        return nResult == kCountdownElapsed ? Suspend(state) : S_OK;
     }
 
     WCHAR szTitle[kResourceCch] = {};
