@@ -452,7 +452,11 @@ unsigned __stdcall CPipe::ReceiveThreadProc(void* lpVoid) {
         LogNullArg(L"CPipe::ReceiveThreadProc", __LINE__, L"lpVoid");
         return static_cast<unsigned>(-1);
     }
-    return static_cast<CPipe*>(lpVoid)->RunReceiveLoop();
+    CPipe* const pipe = static_cast<CPipe*>(lpVoid);
+    const unsigned result = pipe->RunReceiveLoop();
+    if (pipe->m_bDeleteOnThreadEnd)
+        delete pipe;
+    return result;
 }
 
 unsigned CPipe::RunReceiveLoop() {
