@@ -78,6 +78,14 @@ unsigned __stdcall FlushThreadProc(void* lpVoid) {
     return FlushFileBuffers(static_cast<HANDLE>(lpVoid)) ? ERROR_SUCCESS : GetLastError();
 }
 
+// What is left of a bound that began at dwStart (INFINITE stays so).
+DWORD RemainingMs(DWORD dwTimeoutMs, DWORD dwStart) {
+    if (dwTimeoutMs == INFINITE)
+        return INFINITE;
+    const DWORD elapsed = GetTickCount() - dwStart;
+    return elapsed >= dwTimeoutMs ? 0 : dwTimeoutMs - elapsed;
+}
+
 } // namespace
 
 CPipe::CPipe() {
@@ -242,18 +250,6 @@ int CPipe::Send(const void* lpBuf, DWORD cbBuf) {
     m_bWritten.store(true);
     return static_cast<int>(written);
 }
-
-namespace {
-
-// Reads of a bounded receive: what is left of the bound (INFINITE stays so).
-DWORD RemainingMs(DWORD dwTimeoutMs, DWORD dwStart) {
-    if (dwTimeoutMs == INFINITE)
-        return INFINITE;
-    const DWORD elapsed = GetTickCount() - dwStart;
-    return elapsed >= dwTimeoutMs ? 0 : dwTimeoutMs - elapsed;
-}
-
-} // namespace
 
 int CPipe::Receive(void* lpBuf, DWORD cbBuf) {
     return ReceiveWithin(lpBuf, cbBuf, INFINITE);
@@ -452,7 +448,11 @@ unsigned __stdcall CPipe::ReceiveThreadProc(void* lpVoid) {
         LogNullArg(L"CPipe::ReceiveThreadProc", __LINE__, L"lpVoid");
         return static_cast<unsigned>(-1);
     }
-    return static_cast<CPipe*>(lpVoid)->RunReceiveLoop();
+    CPipe* const pipe = static_cast<CPipe*>(lpVoid);
+    const unsigned result = pipe->RunReceiveLoop();
+    if (pipe->m_bDeleteOnThreadEnd)
+        delete pipe;
+    return result;
 }
 
 unsigned CPipe::RunReceiveLoop() {

@@ -148,6 +148,9 @@ protected:
     int ReceiveExactly(void* lpBuf, DWORD cbBuf, DWORD dwTimeoutMs = INFINITE);
     // True once the receive thread started by StartReceive has ended.
     bool HasThreadEnded() const;
+    // Called on the receive thread: the object is its thread's alone now
+    // and is deleted when the thread ends.
+    void DeleteOnThreadEnd() { m_bDeleteOnThreadEnd = true; }
 
 private:
     static unsigned __stdcall AcceptThreadProc(void* lpVoid);
@@ -175,6 +178,7 @@ private:
     std::atomic<BOOL> m_bConnected{FALSE};
     std::atomic<bool> m_bListening{false};
     DWORD m_dwThreadId = 0;
+    bool m_bDeleteOnThreadEnd = false;       // the receive thread's own
     std::atomic<bool> m_bWritten{false};     // sent to since the handle came: flush it
     std::atomic<bool> m_bPeerStalled{false}; // a write timed out: the peer takes nothing more
     bool m_bLockReady = false;
@@ -252,7 +256,11 @@ public:
     explicit CPipeToRef(HWND hWnd = nullptr, const RefreshLiveState* pState = nullptr);
     ~CPipeToRef() override;
     // Stops accepting, then ends every connection and waits for its thread
-    // (serving messages sent to this thread's windows meanwhile).
+    // (serving messages sent to this thread's windows meanwhile). A
+    // connection that is handing a command to a window of this thread is
+    // not waited for (this thread may be handling that very command: the
+    // close that ends the window, say): it is past its last use of the live
+    // state, and ends and deletes itself once the command is handled.
     void Close() override;
     BOOL Create(HWND hWnd, LPCWSTR lpstrPipName, const RefreshLiveState* pState = nullptr);
     BOOL WaitForListen();
@@ -264,10 +272,18 @@ public:
     void OnReceive() override;
 
 private:
+    enum ForwardState : LONG { kNotForwarding, kForwarding, kLeftToItself };
+
     void CloseConnections();
+    void Forward(const PipeRecord& record);
+    // On the closing thread: true when this connection is in SendMessageW to
+    // a window of this thread; it then deletes itself when its thread ends.
+    bool LeaveToItselfIfForwardingHere();
 
     HWND m_hWnd;
     const RefreshLiveState* m_pState;
+    std::atomic<DWORD> m_dwForwardThreadId{0};
+    std::atomic<LONG> m_forwardState{kNotForwarding};
     zb::CriticalSection m_listLock; // the accept thread adds, Close takes all
     std::vector<std::unique_ptr<CPipeToRef>> m_connections;
 };

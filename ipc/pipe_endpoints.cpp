@@ -237,8 +237,32 @@ void CPipeToRef::CloseConnections() {
         zb::ScopedLock lock(m_listLock);
         connections.swap(m_connections);
     }
-    for (auto& connection : connections)
-        connection->Close();
+    for (auto& connection : connections) {
+        if (connection->LeaveToItselfIfForwardingHere())
+            connection.release();
+        else
+            connection->Close();
+    }
+}
+
+bool CPipeToRef::LeaveToItselfIfForwardingHere() {
+    if (m_dwForwardThreadId.load() != GetCurrentThreadId())
+        return false;
+    LONG expected = kForwarding;
+    return m_forwardState.compare_exchange_strong(expected, kLeftToItself);
+}
+
+// The window's thread may close the server while handling this very
+// message; LeaveToItselfIfForwardingHere then hands this object to its
+// thread instead of waiting for it, which would wait for ever.
+void CPipeToRef::Forward(const PipeRecord& record) {
+    m_dwForwardThreadId.store(GetWindowThreadProcessId(m_hWnd, nullptr));
+    m_forwardState.store(kForwarding);
+    ::SendMessageW(m_hWnd, record.message, static_cast<WPARAM>(record.wparam),
+                   static_cast<LPARAM>(record.lparam));
+    LONG expected = kForwarding;
+    if (!m_forwardState.compare_exchange_strong(expected, kNotForwarding))
+        DeleteOnThreadEnd();
 }
 
 BOOL CPipeToRef::Create(HWND hWnd, LPCWSTR lpstrPipName, const RefreshLiveState* pState) {
@@ -289,8 +313,7 @@ void CPipeToRef::OnReceive() {
         case WM_CLOSE:
         case WM_USER_REFERROR:
         case WM_USER_REFPOWERPLAN:
-            ::SendMessageW(m_hWnd, record.message, static_cast<WPARAM>(record.wparam),
-                           static_cast<LPARAM>(record.lparam));
+            Forward(record);
             break;
         case WM_USER_REFMODE: {
             // A mode of -1 travels as the WPARAM the window would get.

@@ -84,6 +84,26 @@ LRESULT CALLBACK RecordingWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(hWnd, message, wParam, lParam);
 }
 
+// A window that closes the pipe-2 server while it handles a close, as the
+// refresh window does when it frees its state on the way out.
+CPipeToRef* g_serverToClose = nullptr;
+bool g_serverClosed = false;
+
+LRESULT CALLBACK ClosingWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CLOSE) {
+        g_serverToClose->Close();
+        g_serverClosed = true;
+        return 0;
+    }
+    return DefWindowProcW(hWnd, message, wParam, lParam);
+}
+
+DWORD WINAPI SendCloseRecord(LPVOID param) {
+    const PipeRecord close = {WM_CLOSE, 0, 0, 0};
+    ipctest::SendRaw(static_cast<const wchar_t*>(param), &close, sizeof(close));
+    return 0;
+}
+
 } // namespace
 
 // Closing the broadcast server flushes each connection so that a main
@@ -155,6 +175,43 @@ TEST(PipeHardening, ARefreshServerDropsAStalledRequestAndCloseJoinsItsConnection
         server.Close();
     }
     EXPECT_EQ(threadsBefore, ipctest::CountThreads());
+}
+
+// The connection that forwards the close waits in SendMessageW for the very
+// handler that closes the server: Close must not wait for it, and it still
+// ends (and goes) on its own once the handler returns.
+TEST(PipeHardening, ARefreshServerClosedFromTheCloseItForwardsDoesNotWaitForItself) {
+    const int threadsBefore = ipctest::CountThreads();
+    HWND hWnd = ipctest::CreateMessageWindow(L"ipc_test_closing", ClosingWndProc);
+    ASSERT_NE(nullptr, hWnd);
+    const std::wstring name = ipctest::UniquePipeName();
+    RefreshLiveState state;
+    CPipeToRef server(hWnd, &state);
+    g_serverToClose = &server;
+    g_serverClosed = false;
+    ASSERT_TRUE(server.CPipe::Create(name.c_str()));
+    ASSERT_TRUE(server.Listen());
+
+    zb::UniqueHandle sender(
+        CreateThread(nullptr, 0, SendCloseRecord, const_cast<wchar_t*>(name.c_str()), 0, nullptr));
+    ASSERT_TRUE(sender.IsValid());
+    {
+        Watchdog watchdog("closing the server from the close it forwards", kBound);
+        EXPECT_TRUE(testenv::WaitUntil(
+            [] {
+                MSG msg;
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+                    DispatchMessageW(&msg);
+                return g_serverClosed;
+            },
+            kBound));
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(sender.Get(), kBound));
+    sender.Reset();
+    EXPECT_TRUE(
+        testenv::WaitUntil([&] { return ipctest::CountThreads() <= threadsBefore; }, kBound))
+        << "the connection's thread ends";
+    DestroyWindow(hWnd);
 }
 
 // The scheduler's server reads on its accept thread: a stalled client must
