@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -63,16 +64,33 @@ void ExpectTrimmedSystemMenu(HWND dialog) {
     EXPECT_EQ(reinterpret_cast<HANDLE>(1), report) << "Size, Maximize, Minimize or Restore left";
 }
 
-int WaitExit(HANDLE process) {
-    DWORD code = STILL_ACTIVE;
-    if (WaitForSingleObject(process, kWaitMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process, 99);
-        return -1;
+// The helper process; a failed check that leaves its dialog open ends it.
+class Helper {
+public:
+    explicit Helper(const wchar_t* mode) : process_(testenv::StartProgram(kHelper, mode)) {}
+    ~Helper() {
+        if (process_) {
+            TerminateProcess(process_, 99);
+            CloseHandle(process_);
+        }
     }
-    GetExitCodeProcess(process, &code);
-    CloseHandle(process);
-    return static_cast<int>(code);
-}
+    Helper(const Helper&) = delete;
+    Helper& operator=(const Helper&) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+
+    // Its exit code, or -1 when it did not end in time.
+    int WaitExit() {
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(process_, kWaitMs) != WAIT_OBJECT_0)
+            return -1;
+        GetExitCodeProcess(process_, &code);
+        return static_cast<int>(code);
+    }
+
+private:
+    HANDLE process_;
+};
 
 DWORD SuspendCount() {
     sim::Machine machine = {};
@@ -103,15 +121,15 @@ protected:
                   RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZEL\\VADOvur\\Refresh",
                                   L"PCSleep", REG_DWORD, &seconds, sizeof(seconds)));
     }
-    static bool IsXP() { return lstrcmpW(GetParam(), L"winxp") == 0; }
+    static bool IsXP() { return lstrcmpW(GetParam(), L"winxp64") == 0; }
 };
 
 TEST_P(MessageBoxTest, SleepCountdown) {
     // Abort: the computer stays awake.
     SetPCSleep(30);
     DWORD before = SuspendCount();
-    HANDLE helper = testenv::StartProgram(kHelper, L"sleep");
-    ASSERT_NE(nullptr, helper);
+    std::unique_ptr<Helper> helper = std::make_unique<Helper>(L"sleep");
+    ASSERT_TRUE(helper->Started());
     HWND dialog = WaitForDialog(kTitle);
     ASSERT_NE(nullptr, dialog);
     EXPECT_NE(nullptr, FindChildText(dialog, L"あと30秒でスリープ状態へ移行します。\n"));
@@ -119,20 +137,20 @@ TEST_P(MessageBoxTest, SleepCountdown) {
     HWND abort = FindChildText(dialog, L"中止");
     ASSERT_NE(nullptr, abort);
     SendMessageW(abort, BM_CLICK, 0, 0);
-    EXPECT_EQ(0, WaitExit(helper));
+    EXPECT_EQ(0, helper->WaitExit());
     EXPECT_EQ(before, SuspendCount());
 
     // A few seconds: the text counts down, then the notebook sleeps.
     SetPCSleep(3);
-    helper = testenv::StartProgram(kHelper, L"sleep");
-    ASSERT_NE(nullptr, helper);
+    helper = std::make_unique<Helper>(L"sleep");
+    ASSERT_TRUE(helper->Started());
     dialog = WaitForDialog(kTitle);
     ASSERT_NE(nullptr, dialog);
     EXPECT_TRUE(testenv::WaitUntil(
         [&] { return FindChildText(dialog, L"あと2秒") || FindChildText(dialog, L"あと1秒"); },
         kWaitMs))
         << "the countdown text did not change";
-    EXPECT_EQ(0, WaitExit(helper));
+    EXPECT_EQ(0, helper->WaitExit());
     EXPECT_EQ(before + 1, SuspendCount());
 
     // No time at all: asleep at the first tick.
@@ -143,8 +161,8 @@ TEST_P(MessageBoxTest, SleepCountdown) {
 
 // Windows XP has no task dialog: a classic box with a plain OK button.
 TEST_P(MessageBoxTest, OneCustomButtonAnswersZero) {
-    HANDLE helper = testenv::StartProgram(kHelper, L"message");
-    ASSERT_NE(nullptr, helper);
+    Helper helper(L"message");
+    ASSERT_TRUE(helper.Started());
     HWND dialog = WaitForDialog(L"テストの表題");
     ASSERT_NE(nullptr, dialog);
     EXPECT_EQ(L"テストの表題", TextOf(dialog));
@@ -154,9 +172,9 @@ TEST_P(MessageBoxTest, OneCustomButtonAnswersZero) {
     HWND button = FindChildText(dialog, IsXP() ? L"OK" : L"閉じる");
     ASSERT_NE(nullptr, button);
     SendMessageW(button, BM_CLICK, 0, 0);
-    EXPECT_EQ(IsXP() ? IDOK : 0, WaitExit(helper));
+    EXPECT_EQ(IsXP() ? IDOK : 0, helper.WaitExit());
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, MessageBoxTest, ::testing::Values(L"win7", L"winxp"));
+INSTANTIATE_TEST_SUITE_P(Versions, MessageBoxTest, ::testing::Values(L"win7", L"winxp64"));
 
 } // namespace
