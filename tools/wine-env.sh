@@ -7,9 +7,10 @@ export WINEPREFIX=${ZB_WINEPREFIX:-$zb_build/wineprefix}
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export LC_ALL=ja_JP.UTF-8
-# No Gecko/Mono install dialogs; powrprof is the simulated power manager
-# that zb_install_sim_dlls (below) copies into system32.
-export WINEDLLOVERRIDES=${ZB_DLLOVERRIDES:-mscoree,mshtml=;powrprof=n,b}
+# No Gecko/Mono install dialogs; powrprof is the simulated power manager,
+# taskschd and schtasks the simulated Task Scheduler, all of which
+# zb_install_sim_dlls (below) copies into system32.
+export WINEDLLOVERRIDES=${ZB_DLLOVERRIDES:-mscoree,mshtml=;powrprof=n,b;taskschd=n,b;schtasks.exe=n,b}
 unset DISPLAY WAYLAND_DISPLAY
 
 # The prefix is (re)configured whenever the setup script changes.
@@ -32,18 +33,21 @@ zb_prefix_ready() {
     zb_install_sim_dlls
 }
 
-# The simulated power manager replaces Wine's powrprof.dll in system32 (the
-# suite loads it from there by full path), refreshed on every run so a new
-# build is picked up. Renamed into place, so running processes keep the old
-# file. A build without it keeps what the prefix has: with "n,b" Wine's own
-# placeholder file selects Wine's builtin.
+# The simulated power manager and Task Scheduler replace Wine's powrprof.dll,
+# taskschd.dll and schtasks.exe in system32 (the suite loads them from there),
+# refreshed on every run so a new build is picked up. Renamed into place, so
+# running processes keep the old file. A build without them keeps what the
+# prefix has: with "n,b" Wine's own placeholder file selects Wine's builtin.
 zb_install_sim_dlls() {
-    local src="$zb_build/bin/powrprof.dll"
-    local dst="$WINEPREFIX/drive_c/windows/system32/powrprof.dll"
-    [ -f "$src" ] && [ -d "$(dirname "$dst")" ] || return 0
-    cmp -s "$src" "$dst" && return 0
-    cp "$src" "$dst.zbnew" && mv -f "$dst.zbnew" "$dst" ||
-        echo "warning: could not install $src into the prefix" >&2
+    local file src dst
+    for file in powrprof.dll taskschd.dll schtasks.exe; do
+        src="$zb_build/bin/$file"
+        dst="$WINEPREFIX/drive_c/windows/system32/$file"
+        [ -f "$src" ] && [ -d "$(dirname "$dst")" ] || continue
+        cmp -s "$src" "$dst" && continue
+        cp "$src" "$dst.zbnew" && mv -f "$dst.zbnew" "$dst" ||
+            echo "warning: could not install $src into the prefix" >&2
+    done
 }
 
 # One persistent wineserver per prefix: a cold start costs seconds per
