@@ -96,54 +96,57 @@ HRESULT FindRegTask(ITaskFolder* pFolder, LPCWSTR lpstrTaskName, ComPtr<IRegiste
     return S_OK;
 }
 
-// The trigger whose id is TASK_TRIGGER_ID; S_FALSE when there is none.
-HRESULT FindTrigger(ITriggerCollection* pTriggers, ComPtr<ITrigger>& trigger) {
+// Offers each item of a trigger or action collection to match, which
+// answers S_OK (found: stop), S_FALSE (go on) or a failure (stop with it).
+// S_FALSE when no item matched.
+template <typename Item, typename Collection, typename Match>
+HRESULT FindItem(Collection* pCollection, LPCWSTR lpszFunction, Match match) {
     LONG count = 0;
-    HRESULT hr = pTriggers->get_Count(&count);
+    HRESULT hr = pCollection->get_Count(&count);
     if (FAILED(hr))
-        return LogFailedCall(L"FindTrigger", __LINE__, L"ITriggerCollection::get_Count", hr);
+        return LogFailedCall(lpszFunction, __LINE__, L"get_Count", hr);
     for (LONG i = 1; i <= count; ++i) {
-        ComPtr<ITrigger> item;
-        hr = pTriggers->get_Item(i, &item);
+        ComPtr<Item> item;
+        hr = pCollection->get_Item(i, &item);
         if (FAILED(hr))
-            return LogFailedCall(L"FindTrigger", __LINE__, L"ITriggerCollection::get_Item", hr);
-        zb::UniqueBstr id;
-        hr = item->get_Id(id.Put());
-        if (FAILED(hr))
-            return LogFailedCall(L"FindTrigger", __LINE__, L"ITrigger::get_Id", hr);
-        if (id && wcscmp(id.Get(), TASK_TRIGGER_ID) == 0) {
-            trigger = item;
-            return S_OK;
-        }
+            return LogFailedCall(lpszFunction, __LINE__, L"get_Item", hr);
+        hr = match(item);
+        if (hr != S_FALSE)
+            return hr;
     }
     return S_FALSE;
+}
+
+// The trigger whose id is TASK_TRIGGER_ID; S_FALSE when there is none.
+HRESULT FindTrigger(ITriggerCollection* pTriggers, ComPtr<ITrigger>& trigger) {
+    return FindItem<ITrigger>(pTriggers, L"FindTrigger", [&](ComPtr<ITrigger>& item) {
+        zb::UniqueBstr id;
+        const HRESULT hr = item->get_Id(id.Put());
+        if (FAILED(hr))
+            return LogFailedCall(L"FindTrigger", __LINE__, L"ITrigger::get_Id", hr);
+        if (!id || wcscmp(id.Get(), TASK_TRIGGER_ID) != 0)
+            return S_FALSE;
+        trigger = item;
+        return S_OK;
+    });
 }
 
 // The program action that starts lpstrModulePath; S_FALSE when there is none.
 HRESULT FindExecAction(IActionCollection* pActions, LPCWSTR lpstrModulePath,
                        ComPtr<IExecAction>& action) {
-    LONG count = 0;
-    HRESULT hr = pActions->get_Count(&count);
-    if (FAILED(hr))
-        return LogFailedCall(L"FindExecAction", __LINE__, L"IActionCollection::get_Count", hr);
-    for (LONG i = 1; i <= count; ++i) {
-        ComPtr<IAction> item;
-        hr = pActions->get_Item(i, &item);
-        if (FAILED(hr))
-            return LogFailedCall(L"FindExecAction", __LINE__, L"IActionCollection::get_Item", hr);
+    return FindItem<IAction>(pActions, L"FindExecAction", [&](ComPtr<IAction>& item) {
         ComPtr<IExecAction> exec;
         if (FAILED(item.As(&exec)))
-            continue;
+            return S_FALSE;
         zb::UniqueBstr path;
-        hr = exec->get_Path(path.Put());
+        const HRESULT hr = exec->get_Path(path.Put());
         if (FAILED(hr))
             return LogFailedCall(L"FindExecAction", __LINE__, L"IExecAction::get_Path", hr);
-        if (path && _wcsicmp(path.Get(), lpstrModulePath) == 0) {
-            action = exec;
-            return S_OK;
-        }
-    }
-    return S_FALSE;
+        if (!path || _wcsicmp(path.Get(), lpstrModulePath) != 0)
+            return S_FALSE;
+        action = exec;
+        return S_OK;
+    });
 }
 
 // The registered task's definition, with the service and folder it came from.

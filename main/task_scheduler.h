@@ -84,6 +84,8 @@ private:
     // Starts the "Schedule" service when it is not running, then connects.
     HRESULT Connect();
     HRESULT GetTask(LPCWSTR lpstrTaskName, Microsoft::WRL::ComPtr<ITask>& task);
+    // Connect, then GetTask.
+    HRESULT OpenTask(LPCWSTR lpstrTaskName, Microsoft::WRL::ComPtr<ITask>& task);
     HRESULT SetNewTask(LPCWSTR lpstrTaskName, Microsoft::WRL::ComPtr<ITask>& task);
     HRESULT GetTaskTrriger(ITask* pTask, Microsoft::WRL::ComPtr<ITaskTrigger>& trigger);
     HRESULT SetNewTaskTrriger(ITask* pTask, Microsoft::WRL::ComPtr<ITaskTrigger>& trigger);

@@ -77,6 +77,13 @@ HRESULT CTaskSchedulerXP::GetTask(LPCWSTR lpstrTaskName, ComPtr<ITask>& task) {
     return S_OK;
 }
 
+HRESULT CTaskSchedulerXP::OpenTask(LPCWSTR lpstrTaskName, ComPtr<ITask>& task) {
+    const HRESULT hr = Connect();
+    if (FAILED(hr))
+        return hr;
+    return GetTask(lpstrTaskName, task);
+}
+
 HRESULT CTaskSchedulerXP::SetNewTask(LPCWSTR lpstrTaskName, ComPtr<ITask>& task) {
     const HRESULT hr =
         m_pScheduler->NewWorkItem(lpstrTaskName, CLSID_CTask, IID_ITask,
@@ -225,11 +232,8 @@ HRESULT CTaskSchedulerXP::TASKHLPER_GetStartDay(LPCWSTR lpstrTaskName, SYSTEMTIM
     if (IsAnyNullArg({{lpstrTaskName, L"lpstrTaskName"}, {lpSystimeStart, L"lpSystimeStart"}},
                      L"CTaskSchedulerXP::TASKHLPER_GetStartDay", __LINE__))
         return E_POINTER;
-    HRESULT hr = Connect();
-    if (FAILED(hr))
-        return hr;
     ComPtr<ITask> task;
-    hr = GetTask(lpstrTaskName, task);
+    HRESULT hr = OpenTask(lpstrTaskName, task);
     if (FAILED(hr))
         return hr;
     DWORD dwFlags = 0;
@@ -260,11 +264,8 @@ HRESULT CTaskSchedulerXP::TASKHLPER_GetActionArg(LPCWSTR lpstrTaskName, LPWSTR l
         return E_POINTER;
     if (cchArg == 0)
         return E_INVALIDARG;
-    HRESULT hr = Connect();
-    if (FAILED(hr))
-        return hr;
     ComPtr<ITask> task;
-    hr = GetTask(lpstrTaskName, task);
+    HRESULT hr = OpenTask(lpstrTaskName, task);
     if (FAILED(hr))
         return hr;
     zb::UniqueCoTaskText parameters;
@@ -279,11 +280,8 @@ HRESULT CTaskSchedulerXP::TASKHLPER_GetActionArg(LPCWSTR lpstrTaskName, LPWSTR l
 HRESULT CTaskSchedulerXP::TASKHLPER_Enable(LPCWSTR lpstrTaskName, BOOL bEnable) {
     if (IsNullArg(lpstrTaskName, L"CTaskSchedulerXP::TASKHLPER_Enable", __LINE__, L"lpstrTaskName"))
         return E_POINTER;
-    HRESULT hr = Connect();
-    if (FAILED(hr))
-        return hr;
     ComPtr<ITask> task;
-    hr = GetTask(lpstrTaskName, task);
+    HRESULT hr = OpenTask(lpstrTaskName, task);
     if (FAILED(hr))
         return hr;
     DWORD dwFlags = 0;

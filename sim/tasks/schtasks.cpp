@@ -150,6 +150,31 @@ bool TaskPathArg(const Options& options, std::wstring* path) {
     return name && NormalizeTaskPath(*name, path) && *path != L"\\";
 }
 
+// Reads the switches of a command that names one task with /tn. False
+// when the command line is refused; its error is then printed and the exit
+// code is in *exitCode.
+bool ReadTaskCommand(int argc, wchar_t** argv, const wchar_t* command,
+                     const std::vector<std::wstring>& valued,
+                     const std::vector<std::wstring>& plain, Options* options, std::wstring* path,
+                     int* exitCode) {
+    std::wstring bad;
+    std::vector<std::wstring> withName = valued;
+    withName.push_back(L"tn");
+    if (!ParseOptions(argc, argv, withName, plain, options, &bad)) {
+        *exitCode = BadOption(bad, command);
+        return false;
+    }
+    if (!options->Value(L"tn")) {
+        *exitCode = Syntax(command);
+        return false;
+    }
+    if (!TaskPathArg(*options, path)) {
+        *exitCode = FailCode(ERROR_INVALID_NAME);
+        return false;
+    }
+    return true;
+}
+
 std::wstring NextRunText(const std::wstring& path, const XmlNode& task) {
     SYSTEMTIME when;
     std::wstring boundary;
@@ -220,22 +245,21 @@ bool TakesDelay(const std::wstring& element) {
 
 int Change(int argc, wchar_t** argv) {
     Options options;
-    std::wstring bad;
-    if (!ParseOptions(argc, argv, {L"tn", L"delay"}, {L"enable", L"disable"}, &options, &bad))
-        return BadOption(bad, L"/CHANGE ");
+    std::wstring path;
+    int exitCode = kExitError;
+    if (!ReadTaskCommand(argc, argv, L"/CHANGE ", {L"delay"}, {L"enable", L"disable"}, &options,
+                         &path, &exitCode))
+        return exitCode;
     const std::wstring* delay = options.Value(L"delay");
     const bool enable = options.Has(L"enable");
     const bool disable = options.Has(L"disable");
-    if (!options.Value(L"tn") || (!delay && !enable && !disable))
+    if (!delay && !enable && !disable)
         return Syntax(L"/CHANGE ");
     if (enable && disable)
         return Fail(L"Invalid syntax. /ENABLE and /DISABLE cannot be used together.");
     std::wstring duration;
     if (delay && !DelayToDuration(*delay, &duration))
         return Fail(L"Invalid /DELAY value. Specify it in mmmm:ss format.");
-    std::wstring path;
-    if (!TaskPathArg(options, &path))
-        return FailCode(ERROR_INVALID_NAME);
 
     StoreLock lock;
     if (DWORD rc = lock.Error())
@@ -269,14 +293,10 @@ int Change(int argc, wchar_t** argv) {
 
 int Delete(int argc, wchar_t** argv) {
     Options options;
-    std::wstring bad;
-    if (!ParseOptions(argc, argv, {L"tn"}, {L"f"}, &options, &bad))
-        return BadOption(bad, L"/DELETE ");
-    if (!options.Value(L"tn"))
-        return Syntax(L"/DELETE ");
     std::wstring path;
-    if (!TaskPathArg(options, &path))
-        return FailCode(ERROR_INVALID_NAME);
+    int exitCode = kExitError;
+    if (!ReadTaskCommand(argc, argv, L"/DELETE ", {}, {L"f"}, &options, &path, &exitCode))
+        return exitCode;
     StoreLock lock;
     if (DWORD rc = lock.Error())
         return FailCode(rc);
@@ -298,14 +318,10 @@ int Delete(int argc, wchar_t** argv) {
 
 int RunNow(int argc, wchar_t** argv) {
     Options options;
-    std::wstring bad;
-    if (!ParseOptions(argc, argv, {L"tn"}, {}, &options, &bad))
-        return BadOption(bad, L"/RUN ");
-    if (!options.Value(L"tn"))
-        return Syntax(L"/RUN ");
     std::wstring path;
-    if (!TaskPathArg(options, &path))
-        return FailCode(ERROR_INVALID_NAME);
+    int exitCode = kExitError;
+    if (!ReadTaskCommand(argc, argv, L"/RUN ", {}, {}, &options, &path, &exitCode))
+        return exitCode;
     if (DWORD rc = FireTask(path))
         return FailCode(rc);
     Out(FormatText(L"SUCCESS: Attempted to run the scheduled task \"%s\".\r\n",

@@ -501,9 +501,12 @@ std::wstring IdAttribute(const XmlNode& node) {
     return id ? id : L"";
 }
 
-class TriggerCollection : public ComObject<ITriggerCollection>, NodeRef {
+// The part the trigger and action collections share: the child elements
+// of one element, counted from 1 as COM collections are.
+template <typename I, typename Item, Item* (*Make)(const XmlPtr&)>
+class ChildCollection : public ComObject<I>, protected NodeRef {
 public:
-    explicit TriggerCollection(XmlPtr root) : NodeRef(std::move(root), L"Triggers") {}
+    ChildCollection(XmlPtr root, const wchar_t* path) : NodeRef(std::move(root), path) {}
 
     HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
         if (!count)
@@ -511,15 +514,39 @@ public:
         *count = static_cast<LONG>(Node().children.size());
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_Item(LONG index, ITrigger** trigger) override {
-        if (!trigger)
+    HRESULT STDMETHODCALLTYPE get_Item(LONG index, Item** item) override {
+        if (!item)
             return E_POINTER;
         auto& items = Node().children;
         if (index < 1 || static_cast<size_t>(index) > items.size())
             return E_INVALIDARG;
-        return Give(MakeTrigger(items[index - 1]), trigger);
+        return Give(Make(items[index - 1]), item);
     }
     HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Remove(VARIANT index) override {
+        return RemoveItem(Node(), index, IdAttribute);
+    }
+    HRESULT STDMETHODCALLTYPE Clear() override {
+        Node().children.clear();
+        return S_OK;
+    }
+
+protected:
+    // Appends a new, empty child element and hands out its object.
+    HRESULT Append(const wchar_t* element, Item** item) {
+        auto node = std::make_shared<XmlNode>();
+        node->name = element;
+        XmlNode& parent = Node();
+        parent.text.clear();
+        parent.children.push_back(node);
+        return Give(Make(node), item);
+    }
+};
+
+class TriggerCollection : public ChildCollection<ITriggerCollection, ITrigger, MakeTrigger> {
+public:
+    explicit TriggerCollection(XmlPtr root) : ChildCollection(std::move(root), L"Triggers") {}
+
     HRESULT STDMETHODCALLTYPE Create(TASK_TRIGGER_TYPE2 type, ITrigger** trigger) override {
         if (!trigger)
             return E_POINTER;
@@ -529,19 +556,7 @@ public:
                                                               : nullptr;
         if (!element)
             return E_NOTIMPL;
-        auto node = std::make_shared<XmlNode>();
-        node->name = element;
-        XmlNode& triggers = Node();
-        triggers.text.clear();
-        triggers.children.push_back(node);
-        return Give(MakeTrigger(node), trigger);
-    }
-    HRESULT STDMETHODCALLTYPE Remove(VARIANT index) override {
-        return RemoveItem(Node(), index, IdAttribute);
-    }
-    HRESULT STDMETHODCALLTYPE Clear() override {
-        Node().children.clear();
-        return S_OK;
+        return Append(element, trigger);
     }
 
 protected:
@@ -594,44 +609,17 @@ IAction* MakeAction(const XmlPtr& node) {
     return new Action(node);
 }
 
-class ActionCollection : public ComObject<IActionCollection>, NodeRef {
+class ActionCollection : public ChildCollection<IActionCollection, IAction, MakeAction> {
 public:
-    explicit ActionCollection(XmlPtr root) : NodeRef(std::move(root), L"Actions") {}
+    explicit ActionCollection(XmlPtr root) : ChildCollection(std::move(root), L"Actions") {}
 
-    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
-        if (!count)
-            return E_POINTER;
-        *count = static_cast<LONG>(Node().children.size());
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Item(LONG index, IAction** action) override {
-        if (!action)
-            return E_POINTER;
-        auto& items = Node().children;
-        if (index < 1 || static_cast<size_t>(index) > items.size())
-            return E_INVALIDARG;
-        return Give(MakeAction(items[index - 1]), action);
-    }
-    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
     NOTIMPL_PROPERTY(XmlText, BSTR*, BSTR)
     HRESULT STDMETHODCALLTYPE Create(TASK_ACTION_TYPE type, IAction** action) override {
         if (!action)
             return E_POINTER;
         if (type != TASK_ACTION_EXEC)
             return E_NOTIMPL;
-        auto node = std::make_shared<XmlNode>();
-        node->name = L"Exec";
-        XmlNode& actions = Node();
-        actions.text.clear();
-        actions.children.push_back(node);
-        return Give(MakeAction(node), action);
-    }
-    HRESULT STDMETHODCALLTYPE Remove(VARIANT index) override {
-        return RemoveItem(Node(), index, IdAttribute);
-    }
-    HRESULT STDMETHODCALLTYPE Clear() override {
-        Node().children.clear();
-        return S_OK;
+        return Append(L"Exec", action);
     }
     HRESULT STDMETHODCALLTYPE get_Context(BSTR* context) override {
         return GetAttr(L"Context", context);
