@@ -2,6 +2,7 @@
 #include "ipc/pipe.h"
 
 #include "common/log.h"
+#include "common/wrappers.h"
 
 #include <process.h>
 #include <sddl.h>
@@ -21,9 +22,12 @@ constexpr DWORD kListenWaitMs = 200;
 #endif
 
 // Byte pipes, local clients only: every program of the suite runs on this
-// machine.
-constexpr DWORD kPipeMode =
-    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+// machine. Windows XP does not know the reject flag and would refuse to
+// create the pipe with it; there the access list below is the only guard.
+DWORD PipeMode() {
+    const DWORD mode = PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT;
+    return IsWindowsXP() ? mode : mode | PIPE_REJECT_REMOTE_CLIENTS;
+}
 
 // Who may open the pipes: full control for the system and administrators
 // (the refresh tool may run elevated), read and write for every logged-on
@@ -408,7 +412,7 @@ unsigned CPipe::RunAcceptLoop() {
 
     while (m_bRunning.load()) {
         zb::UniqueHandle instance(CreateNamedPipeW(
-            m_szPipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, kPipeMode,
+            m_szPipeName, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PipeMode(),
             PIPE_UNLIMITED_INSTANCES, kPipeBufferSize, kPipeBufferSize, kDefaultTimeoutMs, &sa));
         if (!instance) {
             LogApiFailure(L"CPipe::AcceptThreadProc", __LINE__, L"CreateNamedPipeW",
