@@ -334,7 +334,7 @@ ICON_SIZES = [48, 32, 24, 20, 16]
 def main(folder):
     write_bmp(folder + '/health_good.bmp', health_picture('good'))
     write_bmp(folder + '/health_worn.bmp', health_picture('worn'))
-    write_bmp(folder + '/health_warn.bmp', health_picture('warn'))
+    write_bmp(folder + '/health_bad.bmp', health_picture('warn'))
     write_bmp(folder + '/warning.bmp', warning_picture())
     write_bmp(folder + '/readme_flow.bmp', flow_picture())
     for step, name in enumerate(('charge', 'discharge', 'recharge')):

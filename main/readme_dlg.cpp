@@ -1,0 +1,104 @@
+// The read-me dialog: the flow of a refresh as a picture, and the choice
+// not to be shown it at every start.
+#include "main/main_app.h"
+
+#include <memory>
+
+#include "common/log.h"
+#include "common/settings.h"
+#include "main/program_ids.h"
+
+namespace zbmain {
+
+namespace {
+
+struct ReadMeState {
+    POINT origin = {}; // of the picture, in the drawing area's client pixels
+};
+
+ReadMeState* StateOf(HWND hDlg) {
+    return reinterpret_cast<ReadMeState*>(GetWindowLongPtrW(hDlg, DWLP_USER));
+}
+
+void OnInit(HWND hDlg) {
+    std::unique_ptr<ReadMeState> state(new ReadMeState);
+    SetWindowTextW(hDlg, App().title);
+    CenterWindowOnParent(hDlg);
+    CheckDlgButton(hDlg, IDC_README_CHECK, GetRegReadMeCheck() == 1 ? BST_CHECKED : BST_UNCHECKED);
+    RECT area = {};
+    GetClientRect(GetDlgItem(hDlg, IDC_README_AREA), &area);
+    double scaleX = 1.0;
+    double scaleY = 1.0;
+    if (!GetScaling(&scaleX, &scaleY))
+        scaleX = scaleY = 1.0;
+    state->origin.x = area.left + static_cast<LONG>(10 * scaleX);
+    state->origin.y = area.top + static_cast<LONG>(20 * scaleY);
+    SetWindowLongPtrW(hDlg, DWLP_USER, reinterpret_cast<LONG_PTR>(state.release()));
+}
+
+void OnPaint(HWND hDlg) {
+    PAINTSTRUCT ps;
+    BeginPaint(hDlg, &ps);
+    EndPaint(hDlg, &ps);
+    const ReadMeState* state = StateOf(hDlg);
+    HWND hArea = GetDlgItem(hDlg, IDC_README_AREA);
+    if (!state || !hArea)
+        return;
+    // The group box is a sibling drawn over the dialog: paint the picture
+    // on the dialog, where the box's inside shows.
+    POINT at = state->origin;
+    MapWindowPoints(hArea, hDlg, &at, 1);
+    HDC hdc = GetDC(hDlg);
+    StretchImg(App().instance, hdc, MAKEINTRESOURCEW(IDB_README_FLOW), at.x, at.y);
+    ReleaseDC(hDlg, hdc);
+}
+
+void OnNext(HWND hDlg) {
+    const DWORD check = IsDlgButtonChecked(hDlg, IDC_README_CHECK) == BST_CHECKED ? 1 : 0;
+    const HRESULT hr = SetRegReadMeCheck(check);
+    if (FAILED(hr))
+        WriteErrorLog(IDS_ERR_README_WRITE, ERRLOG_CAPTION_ID, ERRLOG_FILE, static_cast<DWORD>(hr),
+                      App().instance);
+    SendMessageW(hDlg, WM_CLOSE, 0, 0);
+}
+
+INT_PTR CALLBACK ReadMeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInit(hDlg);
+        return TRUE;
+    case WM_PAINT:
+        OnPaint(hDlg);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK)
+            OnNext(hDlg);
+        else if (LOWORD(wParam) == IDCANCEL)
+            SendMessageW(hDlg, WM_CLOSE, 0, 0);
+        return TRUE;
+    case WM_CLOSE:
+        EnableWindow(GetParent(hDlg), TRUE);
+        DestroyWindow(hDlg);
+        return TRUE;
+    case WM_NCDESTROY:
+        delete StateOf(hDlg);
+        SetWindowLongPtrW(hDlg, DWLP_USER, 0);
+        if (App().readMe == hDlg)
+            App().readMe = nullptr;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+HWND CreateReadMeDialog(HWND hParent) {
+    HWND hDlg =
+        CreateDialogParamW(App().instance, MAKEINTRESOURCEW(IDD_README), hParent, ReadMeDlgProc, 0);
+    if (!hDlg)
+        LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
+    return hDlg;
+}
+
+} // namespace zbmain
