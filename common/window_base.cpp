@@ -1,0 +1,41 @@
+#include "common/window_base.h"
+
+#include "common/log.h"
+#include "common/util.h"
+
+namespace zb {
+
+BOOL CenterOnOwner(HWND hWnd) {
+    if (!hWnd) {
+        LogNullArg(L"CenterOnOwner", __LINE__, L"hWnd");
+        return FALSE;
+    }
+    if (GetWindowLongW(hWnd, GWL_STYLE) & WS_CHILD)
+        return TRUE;
+    RECT area = {};
+    HWND owner = GetWindow(hWnd, GW_OWNER);
+    if (!owner || !IsWindowVisible(owner) || IsIconic(owner) || !GetWindowRect(owner, &area)) {
+        MONITORINFO monitor = {};
+        monitor.cbSize = sizeof(monitor);
+        if (!GetMonitorInfoW(MonitorFromWindow(hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+            LogApiFailure(L"CenterOnOwner", __LINE__, L"GetMonitorInfo", GetLastError());
+            return FALSE;
+        }
+        area = monitor.rcWork;
+    }
+    RECT window = {};
+    if (!GetWindowRect(hWnd, &window)) {
+        LogApiFailure(L"CenterOnOwner", __LINE__, L"GetWindowRect", GetLastError());
+        return FALSE;
+    }
+    const POINT pos =
+        CenteredWindowPosition(area, window.right - window.left, window.bottom - window.top);
+    if (!SetWindowPos(hWnd, nullptr, pos.x, pos.y, 0, 0,
+                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)) {
+        LogApiFailure(L"CenterOnOwner", __LINE__, L"SetWindowPos", GetLastError());
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace zb
