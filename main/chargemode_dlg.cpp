@@ -5,8 +5,11 @@
 
 #include "common/help.h"
 #include "common/log.h"
+#include "common/window_base.h"
 #include "main/message_box.h"
 #include "main/program_ids.h"
+
+#include <memory>
 
 namespace zbmain {
 
@@ -19,8 +22,7 @@ struct ChargeModeState {
 };
 
 CBattery* BatteryOf(HWND hDlg) {
-    const auto* state =
-        reinterpret_cast<const ChargeModeState*>(GetWindowLongPtrW(hDlg, DWLP_USER));
+    const ChargeModeState* state = zb::DialogState<ChargeModeState>(hDlg);
     return state ? state->battery : nullptr;
 }
 
@@ -39,11 +41,7 @@ void ShowRefusalLayout(HWND hDlg) {
 }
 
 void OnInit(HWND hDlg, CBattery* pBattery) {
-    auto* state = new ChargeModeState;
-    state->battery = pBattery;
-    SetWindowLongPtrW(hDlg, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
     SetWindowTextW(hDlg, App().title);
-    CenterWindowOnParent(hDlg);
 
     DWORD mode = 0;
     const HRESULT hr = pBattery ? pBattery->GetChargeMode(&mode) : E_POINTER;
@@ -107,7 +105,7 @@ void SelectByText(HWND hDlg, int idRadio) {
 INT_PTR CALLBACK ChargeModeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
-        OnInit(hDlg, reinterpret_cast<CBattery*>(lParam));
+        OnInit(hDlg, lParam ? reinterpret_cast<ChargeModeState*>(lParam)->battery : nullptr);
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
@@ -135,8 +133,6 @@ INT_PTR CALLBACK ChargeModeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
         }
         return TRUE;
     case WM_NCDESTROY:
-        delete reinterpret_cast<ChargeModeState*>(GetWindowLongPtrW(hDlg, DWLP_USER));
-        SetWindowLongPtrW(hDlg, DWLP_USER, 0);
         if (App().chargeModeDialog == hDlg)
             App().chargeModeDialog = nullptr;
         return FALSE;
@@ -162,8 +158,10 @@ bool ChosenChargeMode(bool bFull, bool b80, bool b50, DWORD* pdwMode) {
 }
 
 HWND CreateChargeModeDialog(HWND hParent, CBattery* pBattery) {
-    HWND hDlg = CreateDialogParamW(App().instance, MAKEINTRESOURCEW(IDD_CHARGEMODE), hParent,
-                                   ChargeModeDlgProc, reinterpret_cast<LPARAM>(pBattery));
+    std::unique_ptr<ChargeModeState> state(new ChargeModeState);
+    state->battery = pBattery;
+    HWND hDlg = zb::CreateDialogWithState<ChargeModeDlgProc>(
+        App().instance, MAKEINTRESOURCEW(IDD_CHARGEMODE), hParent, std::move(state));
     if (!hDlg)
         LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
     return hDlg;

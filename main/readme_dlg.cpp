@@ -6,6 +6,7 @@
 
 #include "common/log.h"
 #include "common/settings.h"
+#include "common/window_base.h"
 #include "main/program_ids.h"
 
 namespace zbmain {
@@ -16,14 +17,8 @@ struct ReadMeState {
     POINT origin = {}; // of the picture, in the drawing area's client pixels
 };
 
-ReadMeState* StateOf(HWND hDlg) {
-    return reinterpret_cast<ReadMeState*>(GetWindowLongPtrW(hDlg, DWLP_USER));
-}
-
-void OnInit(HWND hDlg) {
-    std::unique_ptr<ReadMeState> state(new ReadMeState);
+void OnInit(HWND hDlg, ReadMeState* state) {
     SetWindowTextW(hDlg, App().title);
-    CenterWindowOnParent(hDlg);
     CheckDlgButton(hDlg, IDC_README_CHECK, GetRegReadMeCheck() == 1 ? BST_CHECKED : BST_UNCHECKED);
     RECT area = {};
     GetClientRect(GetDlgItem(hDlg, IDC_README_AREA), &area);
@@ -33,14 +28,13 @@ void OnInit(HWND hDlg) {
         scaleX = scaleY = 1.0;
     state->origin.x = area.left + static_cast<LONG>(10 * scaleX);
     state->origin.y = area.top + static_cast<LONG>(20 * scaleY);
-    SetWindowLongPtrW(hDlg, DWLP_USER, reinterpret_cast<LONG_PTR>(state.release()));
 }
 
 void OnPaint(HWND hDlg) {
     PAINTSTRUCT ps;
     BeginPaint(hDlg, &ps);
     EndPaint(hDlg, &ps);
-    const ReadMeState* state = StateOf(hDlg);
+    const ReadMeState* state = zb::DialogState<ReadMeState>(hDlg);
     HWND hArea = GetDlgItem(hDlg, IDC_README_AREA);
     if (!state || !hArea)
         return;
@@ -62,10 +56,11 @@ void OnNext(HWND hDlg) {
     SendMessageW(hDlg, WM_CLOSE, 0, 0);
 }
 
-INT_PTR CALLBACK ReadMeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK ReadMeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
-        OnInit(hDlg);
+        if (lParam)
+            OnInit(hDlg, reinterpret_cast<ReadMeState*>(lParam));
         return TRUE;
     case WM_PAINT:
         OnPaint(hDlg);
@@ -81,8 +76,6 @@ INT_PTR CALLBACK ReadMeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
         DestroyWindow(hDlg);
         return TRUE;
     case WM_NCDESTROY:
-        delete StateOf(hDlg);
-        SetWindowLongPtrW(hDlg, DWLP_USER, 0);
         if (App().readMe == hDlg)
             App().readMe = nullptr;
         return FALSE;
