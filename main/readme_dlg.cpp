@@ -2,6 +2,8 @@
 // not to be shown it at every start.
 #include "main/main_app.h"
 
+#include <commctrl.h>
+
 #include <memory>
 
 #include "common/log.h"
@@ -17,6 +19,9 @@ struct ReadMeState {
     POINT origin = {}; // of the picture, in the drawing area's client pixels
 };
 
+LRESULT CALLBACK DrawingAreaProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                 UINT_PTR uIdSubclass, DWORD_PTR dwRefData);
+
 void OnInit(HWND hDlg, ReadMeState* state) {
     SetWindowTextW(hDlg, App().title);
     CheckDlgButton(hDlg, IDC_README_CHECK, GetRegReadMeCheck() == 1 ? BST_CHECKED : BST_UNCHECKED);
@@ -28,23 +33,25 @@ void OnInit(HWND hDlg, ReadMeState* state) {
         scaleX = scaleY = 1.0;
     state->origin.x = area.left + static_cast<LONG>(10 * scaleX);
     state->origin.y = area.top + static_cast<LONG>(20 * scaleY);
+    SetWindowSubclass(GetDlgItem(hDlg, IDC_README_AREA), DrawingAreaProc, 1,
+                      reinterpret_cast<DWORD_PTR>(state));
 }
 
-void OnPaint(HWND hDlg) {
-    PAINTSTRUCT ps;
-    BeginPaint(hDlg, &ps);
-    EndPaint(hDlg, &ps);
-    const ReadMeState* state = zb::DialogState<ReadMeState>(hDlg);
-    HWND hArea = GetDlgItem(hDlg, IDC_README_AREA);
-    if (!state || !hArea)
-        return;
-    // The group box is a sibling drawn over the dialog: paint the picture
-    // on the dialog, where the box's inside shows.
-    POINT at = state->origin;
-    MapWindowPoints(hArea, hDlg, &at, 1);
-    HDC hdc = GetDC(hDlg);
-    StretchImg(App().instance, hdc, MAKEINTRESOURCEW(IDB_README_FLOW), at.x, at.y);
-    ReleaseDC(hDlg, hdc);
+// The group box paints its inside itself, after the dialog: the picture
+// goes on top of it from the box's own paint.
+LRESULT CALLBACK DrawingAreaProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                 UINT_PTR uIdSubclass, DWORD_PTR dwRefData) {
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(hWnd, DrawingAreaProc, uIdSubclass);
+    const LRESULT result = DefSubclassProc(hWnd, message, wParam, lParam);
+    if (message == WM_PAINT) {
+        const auto* state = reinterpret_cast<const ReadMeState*>(dwRefData);
+        HDC hdc = GetDC(hWnd);
+        StretchImg(App().instance, hdc, MAKEINTRESOURCEW(IDB_README_FLOW), state->origin.x,
+                   state->origin.y);
+        ReleaseDC(hWnd, hdc);
+    }
+    return result;
 }
 
 void OnNext(HWND hDlg) {
@@ -61,9 +68,6 @@ INT_PTR CALLBACK ReadMeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
     case WM_INITDIALOG:
         if (lParam)
             OnInit(hDlg, reinterpret_cast<ReadMeState*>(lParam));
-        return TRUE;
-    case WM_PAINT:
-        OnPaint(hDlg);
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK)
