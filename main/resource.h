@@ -4,9 +4,9 @@
 #pragma once
 
 // Icons.
-#define IDI_ZBMAIN 101   // class icon
-#define IDI_QUESTION 155 // main icon of the question message boxes
-#define IDI_SMALL 194    // small icon
+#define IDI_ZBMAIN 101     // class icon
+#define IDI_ZBQUESTION 155 // main icon of the question message boxes
+#define IDI_SMALL 194      // small icon
 
 // Health pictures (bitmaps) of the diagnosis result.
 #define IDB_HEALTH_WORN 147 // deteriorated

@@ -33,20 +33,7 @@ protected:
     // ("battery1.percent=40", "platform=2"). Time stands still so that
     // percentages stay where they were put.
     void Machine(const std::wstring& lines) {
-        const std::wstring path = testenv::BinDir() + L"battery_test_setup.txt";
-        const std::wstring text = lines + L"\nspeed=0\n";
-        HANDLE file =
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file);
-        const unsigned char bom[] = {0xFF, 0xFE};
-        DWORD written = 0;
-        WriteFile(file, bom, sizeof(bom), &written, nullptr);
-        WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
-                  nullptr);
-        CloseHandle(file);
-        ASSERT_EQ(0, testenv::RunProgram(L"simctl.exe", L"setup --file \"" + path + L"\""))
-            << "simctl setup failed";
-        DeleteFileW(path.c_str());
+        ASSERT_EQ(0, testenv::SetUpMachine(lines)) << "simctl setup failed";
     }
 
     void Sim(const std::wstring& args) {

@@ -73,8 +73,7 @@ TEST_F(MainScreenTest, ConfigPathsAreCheckedBeforeAnyFileIsTouched) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longPath.c_str()));
 }
 
-// Enabled once the configuration file code replaces its stand-in.
-TEST_F(MainScreenTest, DISABLED_ExportThenImportCarriesTheChargeModes) {
+TEST_F(MainScreenTest, ExportThenImportCarriesTheChargeModes) {
     SetUpMachine(L"two", [](sim::Machine& m) {
         m.battery[0].chargeMode = 80;
         m.battery[1].chargeMode = 50;

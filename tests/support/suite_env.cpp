@@ -35,7 +35,9 @@ std::wstring BinDir() {
     return dir.substr(0, dir.find_last_of(L'\\') + 1);
 }
 
-std::wstring LogPath(const wchar_t* fileName) { return CommonAppData() + L"\\" + fileName; }
+std::wstring LogPath(const wchar_t* fileName) {
+    return CommonAppData() + L"\\" + fileName;
+}
 
 std::vector<unsigned char> ReadFileBytes(const std::wstring& path) {
     std::vector<unsigned char> bytes;
@@ -103,6 +105,29 @@ int RunProgram(const wchar_t* exeName, const std::wstring& args, DWORD timeoutMs
         TerminateProcess(process, static_cast<UINT>(-1));
     CloseHandle(process);
     return static_cast<int>(code);
+}
+
+} // namespace testenv
+
+namespace testenv {
+
+int SetUpMachine(const std::wstring& lines) {
+    wchar_t path[MAX_PATH] = {};
+    if (!GetTempFileNameW((BinDir()).c_str(), L"sim", 0, path))
+        return -1;
+    const std::wstring text = lines + L"\nspeed=0\n";
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    const unsigned char bom[] = {0xFF, 0xFE};
+    DWORD written = 0;
+    WriteFile(file, bom, sizeof(bom), &written, nullptr);
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
+              nullptr);
+    CloseHandle(file);
+    const int rc = RunProgram(L"simctl.exe", L"setup --file \"" + std::wstring(path) + L"\"");
+    DeleteFileW(path);
+    return rc;
 }
 
 } // namespace testenv

@@ -47,6 +47,11 @@ HANDLE StartProgram(const wchar_t* exeName, const std::wstring& args);
 // (it is then terminated).
 int RunProgram(const wchar_t* exeName, const std::wstring& args, DWORD timeoutMs = 30000);
 
+// Replaces the simulated notebook: a profile line, then field lines
+// ("battery1.percent=40", "platform=1"); time stands still ("speed=0") so
+// that what was put stays. simctl's exit code, or -1.
+int SetUpMachine(const std::wstring& lines);
+
 // Polls pred every pollMs until it holds or timeoutMs passes.
 template <typename Pred> bool WaitUntil(Pred pred, DWORD timeoutMs, DWORD pollMs = 20) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
