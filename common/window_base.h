@@ -9,6 +9,10 @@
 // window ends, a failed WM_CREATE included. State that was never handed to a
 // window (the class or template is missing) is freed by the helper.
 //
+// Procedures keep their conventional names (WndProc, ...DlgProc) inside
+// their program's namespace or file-local: the test support library links
+// every program's code into one library (tests/symbols checks it).
+//
 // A window procedure:
 //   LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
 //       MyState* state = zb::WindowState<MyState>(hWnd);

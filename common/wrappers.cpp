@@ -99,10 +99,36 @@ const SystemLibraryInfo kPowrProfInfo = {
 // What an absent PowrProf function answers: never ERROR_SUCCESS.
 constexpr DWORD kPowrProfAbsent = ERROR_CALL_NOT_IMPLEMENTED;
 
+// Signatures of the functions the wrappers look up. Spelled out here rather
+// than taken from the system headers, which declare none of them for XP.
+using FnChangeWindowMessageFilter = BOOL(WINAPI*)(UINT, DWORD);
+using FnShutdownBlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
+using FnShutdownBlockReasonDestroy = BOOL(WINAPI*)(HWND);
+using FnRegisterPowerSettingNotification = HPOWERNOTIFY(WINAPI*)(HANDLE, LPCGUID, DWORD);
+using FnUnregisterPowerSettingNotification = BOOL(WINAPI*)(HPOWERNOTIFY);
+using FnRegisterSuspendResumeNotification = HPOWERNOTIFY(WINAPI*)(HANDLE, DWORD);
+using FnTaskDialogIndirect = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+using FnPowerImportPowerScheme = DWORD(WINAPI*)(HKEY, LPCWSTR, GUID**);
+using FnPowerEnumerate = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, POWER_DATA_ACCESSOR, ULONG,
+                                        UCHAR*, DWORD*);
+using FnPowerDeleteScheme = DWORD(WINAPI*)(HKEY, const GUID*);
+using FnPowerDuplicateScheme = DWORD(WINAPI*)(HKEY, const GUID*, GUID**);
+using FnPowerGetActiveScheme = DWORD(WINAPI*)(HKEY, GUID**);
+using FnPowerSetActiveScheme = DWORD(WINAPI*)(HKEY, const GUID*);
+// PowerReadFriendlyName, PowerWriteDescription, PowerWriteFriendlyName
+using FnPowerReadText = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, UCHAR*, DWORD*);
+using FnPowerWriteText = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, UCHAR*, DWORD);
+using FnPowerReadValueIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, LPDWORD);
+using FnPowerWriteValueIndex = DWORD(WINAPI*)(HKEY, const GUID*, const GUID*, const GUID*, DWORD);
+
 } // namespace
 
 BOOL IsWindowsXP() {
-    return CompareWindowsVersion(5, 1, VER_EQUAL);
+    // 5.1 is the 32-bit Windows XP; this x64 program meets Windows XP x64,
+    // which is 5.2 (and shares it with Server 2003, which runs XP's branch
+    // as well: neither has the Vista functions).
+    return CompareWindowsVersion(5, 1, VER_GREATER_EQUAL) &&
+           !CompareWindowsVersion(6, 0, VER_GREATER_EQUAL);
 }
 
 BOOL IsWindows8OrLater() {
@@ -210,36 +236,35 @@ CUser32Wrapper::CUser32Wrapper(LPCWSTR lpszLibraryPath)
     : CSystemLibraryWrapper(kUser32Info, lpszLibraryPath) {}
 
 BOOL CUser32Wrapper::ChangeWindowMessageFilter(UINT message, DWORD dwFlag) {
-    return CallOr<decltype(&::ChangeWindowMessageFilter)>(kChangeWindowMessageFilter, BOOL(FALSE),
-                                                          message, dwFlag);
+    return CallOr<FnChangeWindowMessageFilter>(kChangeWindowMessageFilter, BOOL(FALSE), message,
+                                               dwFlag);
 }
 
 BOOL CUser32Wrapper::ShutdownBlockReasonCreate(HWND hWnd, LPCWSTR pwszReason) {
-    return CallOr<decltype(&::ShutdownBlockReasonCreate)>(kShutdownBlockReasonCreate, BOOL(FALSE),
-                                                          hWnd, pwszReason);
+    return CallOr<FnShutdownBlockReasonCreate>(kShutdownBlockReasonCreate, BOOL(FALSE), hWnd,
+                                               pwszReason);
 }
 
 BOOL CUser32Wrapper::ShutdownBlockReasonDestroy(HWND hWnd) {
-    return CallOr<decltype(&::ShutdownBlockReasonDestroy)>(kShutdownBlockReasonDestroy, BOOL(FALSE),
-                                                           hWnd);
+    return CallOr<FnShutdownBlockReasonDestroy>(kShutdownBlockReasonDestroy, BOOL(FALSE), hWnd);
 }
 
 BOOL CUser32Wrapper::UnregisterPowerSettingNotification(HPOWERNOTIFY Handle) {
-    return CallOr<decltype(&::UnregisterPowerSettingNotification)>(
-        kUnregisterPowerSettingNotification, BOOL(FALSE), Handle);
+    return CallOr<FnUnregisterPowerSettingNotification>(kUnregisterPowerSettingNotification,
+                                                        BOOL(FALSE), Handle);
 }
 
 HPOWERNOTIFY CUser32Wrapper::RegisterPowerSettingNotification(HANDLE hRecipient,
                                                               LPCGUID PowerSettingGuid,
                                                               DWORD Flags) {
-    return CallOr<decltype(&::RegisterPowerSettingNotification)>(kRegisterPowerSettingNotification,
-                                                                 HPOWERNOTIFY(nullptr), hRecipient,
-                                                                 PowerSettingGuid, Flags);
+    return CallOr<FnRegisterPowerSettingNotification>(kRegisterPowerSettingNotification,
+                                                      HPOWERNOTIFY(nullptr), hRecipient,
+                                                      PowerSettingGuid, Flags);
 }
 
 HPOWERNOTIFY CUser32Wrapper::RegisterSuspendResumeNotification(HANDLE hRecipient, DWORD Flags) {
-    return CallOr<decltype(&::RegisterSuspendResumeNotification)>(
-        kRegisterSuspendResumeNotification, HPOWERNOTIFY(nullptr), hRecipient, Flags);
+    return CallOr<FnRegisterSuspendResumeNotification>(kRegisterSuspendResumeNotification,
+                                                       HPOWERNOTIFY(nullptr), hRecipient, Flags);
 }
 
 // ---------------------------------------------------------------------------
@@ -252,9 +277,8 @@ CComCtrl32Wrapper::CComCtrl32Wrapper(LPCWSTR lpszLibraryPath)
 
 HRESULT CComCtrl32Wrapper::TaskDialogIndirect(const TASKDIALOGCONFIG* pTaskConfig, int* pnButton,
                                               int* pnRadioButton, BOOL* pfVerificationFlagChecked) {
-    return CallOr<decltype(&::TaskDialogIndirect)>(kTaskDialogIndirect, HRESULT(S_FALSE),
-                                                   pTaskConfig, pnButton, pnRadioButton,
-                                                   pfVerificationFlagChecked);
+    return CallOr<FnTaskDialogIndirect>(kTaskDialogIndirect, HRESULT(S_FALSE), pTaskConfig,
+                                        pnButton, pnRadioButton, pfVerificationFlagChecked);
 }
 
 // ---------------------------------------------------------------------------
@@ -267,39 +291,37 @@ CPowrProfWrapper::CPowrProfWrapper(LPCWSTR lpszLibraryPath)
 
 DWORD CPowrProfWrapper::PowerImportPowerScheme(HKEY RootPowerKey, LPCWSTR ImportFileNamePath,
                                                GUID** DestinationSchemeGuid) {
-    return CallOr<decltype(&::PowerImportPowerScheme)>(kPowerImportPowerScheme, kPowrProfAbsent,
-                                                       RootPowerKey, ImportFileNamePath,
-                                                       DestinationSchemeGuid);
+    return CallOr<FnPowerImportPowerScheme>(kPowerImportPowerScheme, kPowrProfAbsent, RootPowerKey,
+                                            ImportFileNamePath, DestinationSchemeGuid);
 }
 
 DWORD CPowrProfWrapper::PowerEnumerate(HKEY RootPowerKey, const GUID* SchemeGuid,
                                        const GUID* SubGroupOfPowerSettingsGuid,
                                        POWER_DATA_ACCESSOR AccessFlags, ULONG Index, UCHAR* Buffer,
                                        DWORD* BufferSize) {
-    return CallOr<decltype(&::PowerEnumerate)>(kPowerEnumerate, kPowrProfAbsent, RootPowerKey,
-                                               SchemeGuid, SubGroupOfPowerSettingsGuid, AccessFlags,
-                                               Index, Buffer, BufferSize);
+    return CallOr<FnPowerEnumerate>(kPowerEnumerate, kPowrProfAbsent, RootPowerKey, SchemeGuid,
+                                    SubGroupOfPowerSettingsGuid, AccessFlags, Index, Buffer,
+                                    BufferSize);
 }
 
 DWORD CPowrProfWrapper::PowerWriteDescription(HKEY RootPowerKey, const GUID* SchemeGuid,
                                               const GUID* SubGroupOfPowerSettingsGuid,
                                               const GUID* PowerSettingGuid, UCHAR* Buffer,
                                               DWORD BufferSize) {
-    return CallOr<decltype(&::PowerWriteDescription)>(
-        kPowerWriteDescription, kPowrProfAbsent, RootPowerKey, SchemeGuid,
-        SubGroupOfPowerSettingsGuid, PowerSettingGuid, Buffer, BufferSize);
+    return CallOr<FnPowerWriteText>(kPowerWriteDescription, kPowrProfAbsent, RootPowerKey,
+                                    SchemeGuid, SubGroupOfPowerSettingsGuid, PowerSettingGuid,
+                                    Buffer, BufferSize);
 }
 
 DWORD CPowrProfWrapper::PowerDeleteScheme(HKEY RootPowerKey, const GUID* SchemeGuid) {
-    return CallOr<decltype(&::PowerDeleteScheme)>(kPowerDeleteScheme, kPowrProfAbsent, RootPowerKey,
-                                                  SchemeGuid);
+    return CallOr<FnPowerDeleteScheme>(kPowerDeleteScheme, kPowrProfAbsent, RootPowerKey,
+                                       SchemeGuid);
 }
 
 DWORD CPowrProfWrapper::PowerDuplicateScheme(HKEY RootPowerKey, const GUID* SourceSchemeGuid,
                                              GUID** DestinationSchemeGuid) {
-    return CallOr<decltype(&::PowerDuplicateScheme)>(kPowerDuplicateScheme, kPowrProfAbsent,
-                                                     RootPowerKey, SourceSchemeGuid,
-                                                     DestinationSchemeGuid);
+    return CallOr<FnPowerDuplicateScheme>(kPowerDuplicateScheme, kPowrProfAbsent, RootPowerKey,
+                                          SourceSchemeGuid, DestinationSchemeGuid);
 }
 
 DWORD CPowrProfWrapper::PowerGetActiveScheme(HKEY UserRootPowerKey, GUID** ActivePolicyGuid) {
@@ -310,63 +332,63 @@ DWORD CPowrProfWrapper::PowerGetActiveScheme(HKEY UserRootPowerKey, GUID** Activ
             *ActivePolicyGuid = nullptr;
         return kPowrProfAbsent;
     }
-    return CallOr<decltype(&::PowerGetActiveScheme)>(kPowerGetActiveScheme, kPowrProfAbsent,
-                                                     UserRootPowerKey, ActivePolicyGuid);
+    return CallOr<FnPowerGetActiveScheme>(kPowerGetActiveScheme, kPowrProfAbsent, UserRootPowerKey,
+                                          ActivePolicyGuid);
 }
 
 DWORD CPowrProfWrapper::PowerSetActiveScheme(HKEY UserRootPowerKey, const GUID* SchemeGuid) {
-    return CallOr<decltype(&::PowerSetActiveScheme)>(kPowerSetActiveScheme, kPowrProfAbsent,
-                                                     UserRootPowerKey, SchemeGuid);
+    return CallOr<FnPowerSetActiveScheme>(kPowerSetActiveScheme, kPowrProfAbsent, UserRootPowerKey,
+                                          SchemeGuid);
 }
 
 DWORD CPowrProfWrapper::PowerReadFriendlyName(HKEY RootPowerKey, const GUID* SchemeGuid,
                                               const GUID* SubGroupOfPowerSettingsGuid,
                                               const GUID* PowerSettingGuid, UCHAR* Buffer,
                                               DWORD* BufferSize) {
-    return CallOr<decltype(&::PowerReadFriendlyName)>(
-        kPowerReadFriendlyName, kPowrProfAbsent, RootPowerKey, SchemeGuid,
-        SubGroupOfPowerSettingsGuid, PowerSettingGuid, Buffer, BufferSize);
+    return CallOr<FnPowerReadText>(kPowerReadFriendlyName, kPowrProfAbsent, RootPowerKey,
+                                   SchemeGuid, SubGroupOfPowerSettingsGuid, PowerSettingGuid,
+                                   Buffer, BufferSize);
 }
 
 DWORD CPowrProfWrapper::PowerWriteFriendlyName(HKEY RootPowerKey, const GUID* SchemeGuid,
                                                const GUID* SubGroupOfPowerSettingsGuid,
                                                const GUID* PowerSettingGuid, UCHAR* Buffer,
                                                DWORD BufferSize) {
-    return CallOr<decltype(&::PowerWriteFriendlyName)>(
-        kPowerWriteFriendlyName, kPowrProfAbsent, RootPowerKey, SchemeGuid,
-        SubGroupOfPowerSettingsGuid, PowerSettingGuid, Buffer, BufferSize);
+    return CallOr<FnPowerWriteText>(kPowerWriteFriendlyName, kPowrProfAbsent, RootPowerKey,
+                                    SchemeGuid, SubGroupOfPowerSettingsGuid, PowerSettingGuid,
+                                    Buffer, BufferSize);
 }
 
 DWORD CPowrProfWrapper::PowerReadACValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
                                               const GUID* SubGroupOfPowerSettingsGuid,
                                               const GUID* PowerSettingGuid, LPDWORD AcValueIndex) {
-    return CallOr<decltype(&::PowerReadACValueIndex)>(
-        kPowerReadACValueIndex, kPowrProfAbsent, RootPowerKey, SchemeGuid,
-        SubGroupOfPowerSettingsGuid, PowerSettingGuid, AcValueIndex);
+    return CallOr<FnPowerReadValueIndex>(kPowerReadACValueIndex, kPowrProfAbsent, RootPowerKey,
+                                         SchemeGuid, SubGroupOfPowerSettingsGuid, PowerSettingGuid,
+                                         AcValueIndex);
 }
 
 DWORD CPowrProfWrapper::PowerReadDCValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
                                               const GUID* SubGroupOfPowerSettingsGuid,
                                               const GUID* PowerSettingGuid, LPDWORD DcValueIndex) {
-    return CallOr<decltype(&::PowerReadDCValueIndex)>(
-        kPowerReadDCValueIndex, kPowrProfAbsent, RootPowerKey, SchemeGuid,
-        SubGroupOfPowerSettingsGuid, PowerSettingGuid, DcValueIndex);
+    return CallOr<FnPowerReadValueIndex>(kPowerReadDCValueIndex, kPowrProfAbsent, RootPowerKey,
+                                         SchemeGuid, SubGroupOfPowerSettingsGuid, PowerSettingGuid,
+                                         DcValueIndex);
 }
 
 DWORD CPowrProfWrapper::PowerWriteACValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
                                                const GUID* SubGroupOfPowerSettingsGuid,
                                                const GUID* PowerSettingGuid, DWORD AcValueIndex) {
-    return CallOr<decltype(&::PowerWriteACValueIndex)>(
-        kPowerWriteACValueIndex, kPowrProfAbsent, RootPowerKey, SchemeGuid,
-        SubGroupOfPowerSettingsGuid, PowerSettingGuid, AcValueIndex);
+    return CallOr<FnPowerWriteValueIndex>(kPowerWriteACValueIndex, kPowrProfAbsent, RootPowerKey,
+                                          SchemeGuid, SubGroupOfPowerSettingsGuid, PowerSettingGuid,
+                                          AcValueIndex);
 }
 
 DWORD CPowrProfWrapper::PowerWriteDCValueIndex(HKEY RootPowerKey, const GUID* SchemeGuid,
                                                const GUID* SubGroupOfPowerSettingsGuid,
                                                const GUID* PowerSettingGuid, DWORD DcValueIndex) {
-    return CallOr<decltype(&::PowerWriteDCValueIndex)>(
-        kPowerWriteDCValueIndex, kPowrProfAbsent, RootPowerKey, SchemeGuid,
-        SubGroupOfPowerSettingsGuid, PowerSettingGuid, DcValueIndex);
+    return CallOr<FnPowerWriteValueIndex>(kPowerWriteDCValueIndex, kPowrProfAbsent, RootPowerKey,
+                                          SchemeGuid, SubGroupOfPowerSettingsGuid, PowerSettingGuid,
+                                          DcValueIndex);
 }
 
 // ---------------------------------------------------------------------------

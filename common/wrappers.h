@@ -17,10 +17,11 @@
 #include <powrprof.h>
 
 #include "common/handles.h"
+#include "common/later_types.h"
 
 #include <stddef.h>
 
-// Windows XP exactly (5.1).
+// Windows XP: 5.1, or 5.2 (Windows XP x64).
 BOOL IsWindowsXP();
 
 // Windows 8 (6.2) or later.

@@ -358,17 +358,18 @@ DWORD WINAPI PowerSchemeNotifyThread(LPVOID lpParameter) {
 // Waits for the thread while serving what other threads send to this one,
 // so that a watcher inside SendMessageW to our window can finish.
 void WaitServingSentMessages(HANDLE hThread, DWORD dwTimeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + dwTimeoutMs;
+    // Unsigned difference of GetTickCount: right across its 49-day wrap.
+    const DWORD start = GetTickCount();
     for (;;) {
         // Serves what is already waiting, including messages the thread has
         // seen before (which would not wake the wait below).
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= dwTimeoutMs)
             return;
-        const DWORD wait = MsgWaitForMultipleObjectsEx(
-            1, &hThread, static_cast<DWORD>(deadline - now), QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+        const DWORD wait = MsgWaitForMultipleObjectsEx(1, &hThread, dwTimeoutMs - elapsed,
+                                                       QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
         if (wait != WAIT_OBJECT_0 + 1)
             return; // ended, timed out or failed
     }

@@ -32,18 +32,47 @@ zb_prefix_ready() {
     zb_install_sim_dlls
 }
 
-# The simulated power manager replaces Wine's powrprof.dll in system32 (the
-# suite loads it from there by full path), refreshed on every run so a new
+# Files of the build that replace Wine's own in the prefix's system32 (the
+# suite loads them from there by full path, or Wine runs them for the
+# system's commands); WINEDLLOVERRIDES above names each native. Add one by
+# adding its file name here.
+zb_system_files=(powrprof.dll)
+
+# Installs zb_system_files into the prefix, refreshed on every run so a new
 # build is picked up. Renamed into place, so running processes keep the old
-# file. A build without it keeps what the prefix has: with "n,b" Wine's own
-# placeholder file selects Wine's builtin.
+# file and a clone's hard-linked copy (zb_prefix_clone) is never written
+# through. A file the build lacks leaves what the prefix has: with "n,b"
+# Wine's own placeholder file selects Wine's builtin.
 zb_install_sim_dlls() {
-    local src="$zb_build/bin/powrprof.dll"
-    local dst="$WINEPREFIX/drive_c/windows/system32/powrprof.dll"
-    [ -f "$src" ] && [ -d "$(dirname "$dst")" ] || return 0
-    cmp -s "$src" "$dst" && return 0
-    cp "$src" "$dst.zbnew" && mv -f "$dst.zbnew" "$dst" ||
-        echo "warning: could not install $src into the prefix" >&2
+    local name src dst
+    for name in "${zb_system_files[@]}"; do
+        src="$zb_build/bin/$name"
+        dst="$WINEPREFIX/drive_c/windows/system32/$name"
+        [ -f "$src" ] && [ -d "$(dirname "$dst")" ] || continue
+        cmp -s "$src" "$dst" && continue
+        cp "$src" "$dst.zbnew.$$" && mv -f "$dst.zbnew.$$" "$dst" ||
+            echo "warning: could not install $src into the prefix" >&2
+    done
+}
+
+# Makes $2 a fresh copy of the prepared prefix $1 (whose wineserver must be
+# down), in about a second: Wine's 600 MB of program files are hard links,
+# everything else (registry, ini files, the suite's data) is copied, because
+# Wine and the programs write those in place.
+zb_prefix_clone() {
+    local from=$1 to=$2 f
+    rm -rf "$to"
+    mkdir -p "$(dirname "$to")"
+    cp -al "$from" "$to"
+    (
+        cd "$to"
+        find . -type f ! -iname '*.dll' ! -iname '*.exe' ! -iname '*.drv' ! -iname '*.sys' \
+            ! -iname '*.ocx' ! -iname '*.acm' ! -iname '*.cpl' ! -iname '*.tlb' ! -iname '*.ax' \
+            ! -iname '*.ds' ! -iname '*.msstyles' ! -iname '*.nls' ! -iname '*.ttf' -print0 |
+            while IFS= read -r -d '' f; do
+                cp -p "$f" "$f.zbcopy" && mv -f "$f.zbcopy" "$f"
+            done
+    )
 }
 
 # One persistent wineserver per prefix: a cold start costs seconds per

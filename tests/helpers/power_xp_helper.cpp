@@ -1,5 +1,5 @@
 // The refresh tool's power code as Windows XP sees it: the test gives this
-// program the Wine version "winxp". The Vista plan functions must then stay
+// program the Wine version "winxp64". The Vista plan functions must then stay
 // unused (the wrapper loads nothing) while the XP schemes work.
 // Exit code: 0 when every check held, else the number of the first failure.
 #include <windows.h>

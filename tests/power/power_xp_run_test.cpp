@@ -30,7 +30,7 @@ TEST_F(PowerTest, OnWindowsXpTheSchemesAreUsedAndThePlansLeftAlone) {
     const GUID before = powertest::ActivePlan();
     int rc = -1;
     {
-        WineVersionForHelper xp(L"winxp");
+        WineVersionForHelper xp(L"winxp64");
         rc = testenv::RunProgram(L"power_xp_helper.exe", L"", 60000);
     }
     EXPECT_EQ(0, rc) << "first failed check of tests/helpers/power_xp_helper.cpp";

@@ -141,7 +141,7 @@ class RefreshOnXpTest : public RefreshStartupTest {
 protected:
     void SetUp() override {
         RefreshStartupTest::SetUp();
-        xp_.reset(new WineVersionFor(L"zbRefresh.exe", L"winxp"));
+        xp_.reset(new WineVersionFor(L"zbRefresh.exe", L"winxp64"));
         SetUserRefreshSetting(L"WaitWatchBatteryStatusTime", 200);
         SetUpMachine(L"one", [](sim::Machine& m) {
             SetPercent(m.battery[0], 97);

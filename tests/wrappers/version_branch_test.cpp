@@ -119,7 +119,7 @@ void RunUnderWindowsVersion(const std::wstring& version, const std::wstring& fil
 }
 
 TEST(VersionBranches, WindowsXp) {
-    RunUnderWindowsVersion(L"winxp", L"OnWindowsXp.*");
+    RunUnderWindowsVersion(L"winxp64", L"OnWindowsXp.*");
 }
 TEST(VersionBranches, Windows7) {
     RunUnderWindowsVersion(L"win7", L"OnWindows7.*");
@@ -165,7 +165,11 @@ private:
 };
 
 TEST(OnWindowsXp, NothingIsLoadedAndEveryCallIsNeutral) {
-    RUN_ONLY_ON_BRANCH(L"winxp");
+    RUN_ONLY_ON_BRANCH(L"winxp64");
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    ASSERT_TRUE(GetVersionExW(&version));
+    EXPECT_EQ(version.dwMajorVersion * 10 + version.dwMinorVersion, 52u) << "Windows XP x64";
     ASSERT_TRUE(IsWindowsXP());
     EXPECT_FALSE(IsWindows8OrLater());
     TopLevelWindow window;
@@ -203,7 +207,7 @@ TEST(OnWindowsXp, NothingIsLoadedAndEveryCallIsNeutral) {
 }
 
 TEST(OnWindowsXp, ToastsAreNotStarted) {
-    RUN_ONLY_ON_BRANCH(L"winxp");
+    RUN_ONLY_ON_BRANCH(L"winxp64");
     CToastLibrary toast;
     EXPECT_EQ(toast.InitializeToast(), E_FAIL);
     EXPECT_EQ(toast.InitializeToast(ToastPath().c_str()), E_FAIL);
