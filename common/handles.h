@@ -126,6 +126,33 @@ struct WtsMemoryTraits {
 };
 using UniqueWtsText = UniqueResource<WtsMemoryTraits>;
 
+// Service control manager and service handles.
+struct ServiceHandleTraits {
+    using Type = SC_HANDLE;
+    static Type Invalid() noexcept { return nullptr; }
+    static bool IsValid(Type h) noexcept { return h != nullptr; }
+    static void Close(Type h) noexcept { CloseServiceHandle(h); }
+};
+using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
+
+// A BSTR this code allocated or a COM call handed over.
+struct BstrTraits {
+    using Type = BSTR;
+    static Type Invalid() noexcept { return nullptr; }
+    static bool IsValid(Type p) noexcept { return p != nullptr; }
+    static void Close(Type p) noexcept { SysFreeString(p); }
+};
+using UniqueBstr = UniqueResource<BstrTraits>;
+
+// Text a COM call returns in CoTaskMemAlloc memory.
+struct CoTaskTextTraits {
+    using Type = LPWSTR;
+    static Type Invalid() noexcept { return nullptr; }
+    static bool IsValid(Type p) noexcept { return p != nullptr; }
+    static void Close(Type p) noexcept { CoTaskMemFree(p); }
+};
+using UniqueCoTaskText = UniqueResource<CoTaskTextTraits>;
+
 // A mutex this thread owns; released (not closed) at scope end.
 class MutexLock {
 public:

@@ -4,11 +4,16 @@
 // Exit codes: 0 done, 1 the machine could not be read or written, 2 bad
 // command line or bad input (nothing was changed).
 #include "sim/machine.h"
+#include "sim/text_io.h"
 #include "sim/powrprof/power_store.h"
+#include "sim/tasks/task_model.h"
+#include "sim/tasks/task_runner.h"
+#include "sim/tasks/task_store.h"
 
 #include "battery/firmware.h"
 #include "common/handles.h"
 
+#include <stdio.h>
 #include <strsafe.h>
 
 #include <string>
@@ -22,38 +27,12 @@ constexpr int kExitUsage = 2;
 
 // ---- Output ----------------------------------------------------------------------
 
-// A console gets UTF-16 directly; a pipe or file gets UTF-8.
 void Write(DWORD stdHandle, const std::wstring& text) {
-    HANDLE out = GetStdHandle(stdHandle);
-    if (!out || out == INVALID_HANDLE_VALUE || text.empty())
-        return;
-    DWORD mode = 0;
-    DWORD written = 0;
-    if (GetConsoleMode(out, &mode)) {
-        WriteConsoleW(out, text.c_str(), static_cast<DWORD>(text.size()), &written, nullptr);
-        return;
-    }
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
-        return;
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], bytes,
-                        nullptr, nullptr);
-    WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+    sim::WriteText(stdHandle, text);
 }
 
 void Out(const std::wstring& text) {
-    Write(STD_OUTPUT_HANDLE, text);
-}
-
-std::wstring Format(const wchar_t* format, ...) {
-    wchar_t buffer[1024];
-    va_list args;
-    va_start(args, format);
-    StringCchVPrintfW(buffer, ARRAYSIZE(buffer), format, args);
-    va_end(args);
-    return buffer;
+    sim::WriteText(STD_OUTPUT_HANDLE, text);
 }
 
 int Error(int code, const std::wstring& message) {
@@ -66,7 +45,7 @@ int MachineError(DWORD rc, const wchar_t* what) {
     wchar_t text[256] = {};
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, rc, 0, text,
                    ARRAYSIZE(text), nullptr);
-    return Error(kExitFailed, Format(L"%s failed: error %lu %s", what, rc, text));
+    return Error(kExitFailed, sim::FormatText(L"%s failed: error %lu %s", what, rc, text));
 }
 
 // ---- help ------------------------------------------------------------------------
@@ -89,12 +68,20 @@ int Help() {
         L"  simctl path                    print the state file's path\n"
         L"  simctl plans [reset]           power plans and XP schemes of the simulated\n"
         L"                                 power manager (powrprof.dll); reset = defaults\n"
+        L"  simctl tasks                   the simulated Task Scheduler's tasks: name,\n"
+        L"                                 enabled, next run, wake flag, action\n"
+        L"  simctl tasks fire <name>       run a task's action now\n"
+        L"  simctl tasks due --at \"YYYY-MM-DD HH:MM\"\n"
+        L"                                 run every enabled task whose time trigger falls\n"
+        L"                                 at or before then and has not run yet; on a\n"
+        L"                                 suspended machine a task with the wake flag\n"
+        L"                                 resumes it first, the others wait for resume\n"
         L"\n"
         L"profiles:\n";
     size_t count = 0;
     const sim::ProfileInfo* profiles = sim::Profiles(&count);
     for (size_t i = 0; i < count; ++i)
-        text += Format(L"  %-14s %s\n", profiles[i].name, profiles[i].description);
+        text += sim::FormatText(L"  %-14s %s\n", profiles[i].name, profiles[i].description);
     text += L"\nfields (numbers in decimal or 0x hex, switches 0/1 or on/off):\n";
     text += sim::FieldHelp();
     text += L"\n"
@@ -117,11 +104,13 @@ int Help() {
 // ---- status ----------------------------------------------------------------------
 
 std::wstring DateText(uint32_t word) {
-    return Format(L"%04u-%02u-%02u", ((word >> 9) & 0x3F) + 1980, (word >> 5) & 0xF, word & 0x1F);
+    return sim::FormatText(L"%04u-%02u-%02u", ((word >> 9) & 0x3F) + 1980, (word >> 5) & 0xF,
+                           word & 0x1F);
 }
 
 std::wstring FatDateText(uint32_t word) {
-    return Format(L"%04u-%02u-%02u", ((word >> 9) & 0x7F) + 1980, (word >> 5) & 0xF, word & 0x1F);
+    return sim::FormatText(L"%04u-%02u-%02u", ((word >> 9) & 0x7F) + 1980, (word >> 5) & 0xF,
+                           word & 0x1F);
 }
 
 std::wstring Chemistry(const sim::Battery& b) {
@@ -152,35 +141,36 @@ double Celsius(double tenthsKelvin) {
 std::wstring StatusText(const sim::Machine& m, const wchar_t* path) {
     SYSTEM_POWER_STATUS power;
     sim::FillPowerStatus(m, &power);
-    std::wstring text = Format(L"state file: %s\n", path);
-    text +=
-        Format(L"machine: AC %s, %s, speed %g, platform %u (kind %u, code 0x%X), "
-               L"ambient %.1f C, simulated %.0f s\n",
-               m.acOnline ? L"on" : L"off", m.suspended ? L"suspended" : L"awake", m.speed,
-               m.platformType, m.platformKind, m.platformCode, Celsius(m.ambient), m.simSeconds);
-    text +=
-        Format(L"  power status: percent %u, flag 0x%02X; NotChargeLimit %u; firmware ends "
-               L"refresh discharges at %u %%; suspends %u, resumes %u; install %u, "
-               L"uninstall %u\n",
-               power.BatteryLifePercent, power.BatteryFlag, m.notChargeLimit, m.refreshEndPercent,
-               m.suspendCount, m.resumeCount, m.installCalls, m.uninstallCalls);
+    std::wstring text = sim::FormatText(L"state file: %s\n", path);
+    text += sim::FormatText(L"machine: AC %s, %s, speed %g, platform %u (kind %u, code 0x%X), "
+                            L"ambient %.1f C, simulated %.0f s\n",
+                            m.acOnline ? L"on" : L"off", m.suspended ? L"suspended" : L"awake",
+                            m.speed, m.platformType, m.platformKind, m.platformCode,
+                            Celsius(m.ambient), m.simSeconds);
+    text += sim::FormatText(
+        L"  power status: percent %u, flag 0x%02X; NotChargeLimit %u; firmware ends "
+        L"refresh discharges at %u %%; suspends %u, resumes %u; install %u, "
+        L"uninstall %u\n",
+        power.BatteryLifePercent, power.BatteryFlag, m.notChargeLimit, m.refreshEndPercent,
+        m.suspendCount, m.resumeCount, m.installCalls, m.uninstallCalls);
     for (uint32_t i = 0; i < sim::kBatterySlots; ++i) {
         const sim::Battery& b = m.battery[i];
         const wchar_t* activity = sim::IsCharging(b)      ? L"charging"
                                   : sim::IsDischarging(b) ? L"discharging"
                                                           : L"idle";
-        text += Format(L"battery %u: %s \"%s\" %s serial 0x%X tag %u\n", i + 1,
-                       b.present ? L"present" : L"absent", Name(b).c_str(), Chemistry(b).c_str(),
-                       b.serial, b.tag);
-        text += Format(L"  %u %% (%.0f of %u mWh, design %u), %s %+.0f mW, %.1f C, cycles %u\n",
-                       HeldPercent(b), b.remaining, b.fullChargeCapacity, b.designCapacity,
-                       activity, b.rate, Celsius(b.temperature), b.cycleCount);
-        text +=
-            Format(L"  charge mode %u, ADPC %u, CHGC %u, mode support %u, protect %u, "
-                   L"health %u, made %s, first use %s (protect flag %u)\n",
-                   b.chargeMode, b.adpc, b.chgc, b.chargeModeSupported, b.protectSupported,
-                   b.health, FatDateText(b.manufactureDate).c_str(), DateText(b.startDate).c_str(),
-                   (b.startDate & START_DATE_PROTECT_FLAG) ? 1u : 0u);
+        text += sim::FormatText(L"battery %u: %s \"%s\" %s serial 0x%X tag %u\n", i + 1,
+                                b.present ? L"present" : L"absent", Name(b).c_str(),
+                                Chemistry(b).c_str(), b.serial, b.tag);
+        text += sim::FormatText(
+            L"  %u %% (%.0f of %u mWh, design %u), %s %+.0f mW, %.1f C, cycles %u\n",
+            HeldPercent(b), b.remaining, b.fullChargeCapacity, b.designCapacity, activity, b.rate,
+            Celsius(b.temperature), b.cycleCount);
+        text += sim::FormatText(
+            L"  charge mode %u, ADPC %u, CHGC %u, mode support %u, protect %u, "
+            L"health %u, made %s, first use %s (protect flag %u)\n",
+            b.chargeMode, b.adpc, b.chgc, b.chargeModeSupported, b.protectSupported, b.health,
+            FatDateText(b.manufactureDate).c_str(), DateText(b.startDate).c_str(),
+            (b.startDate & START_DATE_PROTECT_FLAG) ? 1u : 0u);
     }
     return text;
 }
@@ -192,7 +182,7 @@ std::wstring JsonString(const std::wstring& s) {
             out += L'\\';
             out += c;
         } else if (c < 0x20) {
-            out += Format(L"\\u%04x", static_cast<unsigned>(c));
+            out += sim::FormatText(L"\\u%04x", static_cast<unsigned>(c));
         } else {
             out += c;
         }
@@ -204,36 +194,36 @@ std::wstring StatusJson(const sim::Machine& m, const wchar_t* path) {
     SYSTEM_POWER_STATUS power;
     sim::FillPowerStatus(m, &power);
     std::wstring j = L"{\n  \"statePath\": " + JsonString(path) + L",\n  \"machine\": {";
-    j += Format(L"\"platform\": %u, \"kind\": %u, \"code\": %u, \"ac\": %u, \"suspended\": %u, "
-                L"\"speed\": %g, \"ambient\": %.1f, \"simSeconds\": %.1f, "
-                L"\"notChargeLimit\": %u, \"suspendCount\": %u, \"resumeCount\": %u, "
-                L"\"installCalls\": %u, \"uninstallCalls\": %u, \"refreshend\": %u, "
-                L"\"percent\": %u, \"batteryFlag\": %u},\n",
-                m.platformType, m.platformKind, m.platformCode, m.acOnline, m.suspended, m.speed,
-                m.ambient, m.simSeconds, m.notChargeLimit, m.suspendCount, m.resumeCount,
-                m.installCalls, m.uninstallCalls, m.refreshEndPercent, power.BatteryLifePercent,
-                power.BatteryFlag);
+    j += sim::FormatText(
+        L"\"platform\": %u, \"kind\": %u, \"code\": %u, \"ac\": %u, \"suspended\": %u, "
+        L"\"speed\": %g, \"ambient\": %.1f, \"simSeconds\": %.1f, "
+        L"\"notChargeLimit\": %u, \"suspendCount\": %u, \"resumeCount\": %u, "
+        L"\"installCalls\": %u, \"uninstallCalls\": %u, \"refreshend\": %u, "
+        L"\"percent\": %u, \"batteryFlag\": %u},\n",
+        m.platformType, m.platformKind, m.platformCode, m.acOnline, m.suspended, m.speed, m.ambient,
+        m.simSeconds, m.notChargeLimit, m.suspendCount, m.resumeCount, m.installCalls,
+        m.uninstallCalls, m.refreshEndPercent, power.BatteryLifePercent, power.BatteryFlag);
     j += L"  \"batteries\": [\n";
     for (uint32_t i = 0; i < sim::kBatterySlots; ++i) {
         const sim::Battery& b = m.battery[i];
-        j += Format(L"    {\"slot\": %u, \"present\": %u, \"tag\": %u, \"name\": ", i + 1,
-                    b.present, b.tag);
+        j += sim::FormatText(L"    {\"slot\": %u, \"present\": %u, \"tag\": %u, \"name\": ", i + 1,
+                             b.present, b.tag);
         j += JsonString(Name(b)) + L", \"chemistry\": " + JsonString(Chemistry(b));
-        j += Format(L", \"serial\": %u, \"manufactured\": \"%s\", \"manufacturedWord\": %u, "
-                    L"\"startdate\": \"%s\", \"startdateWord\": %u, \"protectflag\": %u, "
-                    L"\"design\": %u, \"fcc\": %u, \"cycles\": %u, \"voltage\": %u, "
-                    L"\"remaining\": %.1f, \"percent\": %u, \"temperature\": %.1f, "
-                    L"\"chargemode\": %u, \"adpc\": %u, \"chgc\": %u, \"modesupport\": %u, "
-                    L"\"protect\": %u, \"health\": %u, \"charging\": %u, \"discharging\": %u, "
-                    L"\"rate\": %.1f, \"chargeLatched\": %u}%s\n",
-                    b.serial, FatDateText(b.manufactureDate).c_str(), b.manufactureDate,
-                    DateText(b.startDate).c_str(), b.startDate,
-                    (b.startDate & START_DATE_PROTECT_FLAG) ? 1u : 0u, b.designCapacity,
-                    b.fullChargeCapacity, b.cycleCount, b.designVoltage, b.remaining,
-                    HeldPercent(b), b.temperature, b.chargeMode, b.adpc, b.chgc,
-                    b.chargeModeSupported, b.protectSupported, b.health,
-                    sim::IsCharging(b) ? 1u : 0u, sim::IsDischarging(b) ? 1u : 0u, b.rate,
-                    b.chargeLatched, i + 1 < sim::kBatterySlots ? L"," : L"");
+        j += sim::FormatText(
+            L", \"serial\": %u, \"manufactured\": \"%s\", \"manufacturedWord\": %u, "
+            L"\"startdate\": \"%s\", \"startdateWord\": %u, \"protectflag\": %u, "
+            L"\"design\": %u, \"fcc\": %u, \"cycles\": %u, \"voltage\": %u, "
+            L"\"remaining\": %.1f, \"percent\": %u, \"temperature\": %.1f, "
+            L"\"chargemode\": %u, \"adpc\": %u, \"chgc\": %u, \"modesupport\": %u, "
+            L"\"protect\": %u, \"health\": %u, \"charging\": %u, \"discharging\": %u, "
+            L"\"rate\": %.1f, \"chargeLatched\": %u}%s\n",
+            b.serial, FatDateText(b.manufactureDate).c_str(), b.manufactureDate,
+            DateText(b.startDate).c_str(), b.startDate,
+            (b.startDate & START_DATE_PROTECT_FLAG) ? 1u : 0u, b.designCapacity,
+            b.fullChargeCapacity, b.cycleCount, b.designVoltage, b.remaining, HeldPercent(b),
+            b.temperature, b.chargeMode, b.adpc, b.chgc, b.chargeModeSupported, b.protectSupported,
+            b.health, sim::IsCharging(b) ? 1u : 0u, sim::IsDischarging(b) ? 1u : 0u, b.rate,
+            b.chargeLatched, i + 1 < sim::kBatterySlots ? L"," : L"");
     }
     return j + L"  ]\n}\n";
 }
@@ -281,72 +271,18 @@ bool ParseSlot(const wchar_t* text, uint32_t* slot) {
     return false;
 }
 
-bool ReadWholeFile(const wchar_t* path, std::vector<char>* bytes, DWORD* error) {
-    zb::UniqueHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        *error = GetLastError();
-        return false;
-    }
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(file.Get(), &size)) {
-        *error = GetLastError();
-        return false;
-    }
-    if (size.QuadPart > 1024 * 1024) {
-        *error = ERROR_FILE_TOO_LARGE;
-        return false;
-    }
-    bytes->resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    if (!bytes->empty() &&
-        !ReadFile(file.Get(), bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr)) {
-        *error = GetLastError();
-        return false;
-    }
-    bytes->resize(read);
-    return true;
-}
-
-// UTF-16LE with its byte-order mark, else UTF-8 (with or without one).
-bool DecodeText(const std::vector<char>& bytes, std::wstring* text) {
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
-        static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        if (bytes.size() % 2)
-            return false;
-        text->assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
-        return text->find(L'\0') == std::wstring::npos;
-    }
-    size_t start = 0;
-    if (bytes.size() >= 3 && static_cast<unsigned char>(bytes[0]) == 0xEF &&
-        static_cast<unsigned char>(bytes[1]) == 0xBB &&
-        static_cast<unsigned char>(bytes[2]) == 0xBF)
-        start = 3;
-    text->clear();
-    if (bytes.size() == start)
-        return true;
-    const int chars = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data() + start,
-                                          static_cast<int>(bytes.size() - start), nullptr, 0);
-    if (chars <= 0)
-        return false;
-    text->resize(static_cast<size_t>(chars));
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data() + start,
-                        static_cast<int>(bytes.size() - start), &(*text)[0], chars);
-    return text->find(L'\0') == std::wstring::npos;
-}
-
 int SetupFromFile(const wchar_t* path) {
     std::vector<char> bytes;
     DWORD readError = 0;
-    if (!ReadWholeFile(path, &bytes, &readError))
-        return Error(kExitUsage, Format(L"cannot read %s (error %lu)", path, readError));
+    if (!sim::ReadWholeFile(path, &bytes, &readError))
+        return Error(kExitUsage, sim::FormatText(L"cannot read %s (error %lu)", path, readError));
     std::wstring text;
-    if (!DecodeText(bytes, &text))
-        return Error(kExitUsage, Format(L"%s is neither UTF-8 nor UTF-16 text", path));
+    if (!sim::DecodeText(bytes, &text))
+        return Error(kExitUsage, sim::FormatText(L"%s is neither UTF-8 nor UTF-16 text", path));
     sim::Machine m;
     wchar_t reason[256] = {};
     if (sim::ParseSetupText(text.c_str(), &m, reason, ARRAYSIZE(reason)))
-        return Error(kExitUsage, Format(L"%s: %s", path, reason));
+        return Error(kExitUsage, sim::FormatText(L"%s: %s", path, reason));
     if (DWORD rc = sim::ReplaceMachine(m, reason, ARRAYSIZE(reason)))
         return rc == ERROR_INVALID_DATA ? Error(kExitUsage, reason)
                                         : MachineError(rc, L"setting up the machine");
@@ -357,7 +293,8 @@ int Setup(int argc, wchar_t** argv) {
     if (argc == 3 && wcscmp(argv[2], L"--file") != 0) {
         sim::Machine m;
         if (!sim::BuildProfile(argv[2], &m))
-            return Error(kExitUsage, Format(L"unknown profile \"%s\" (see simctl help)", argv[2]));
+            return Error(kExitUsage,
+                         sim::FormatText(L"unknown profile \"%s\" (see simctl help)", argv[2]));
         if (DWORD rc = sim::ReplaceMachine(m))
             return MachineError(rc, L"setting up the machine");
         return kExitOk;
@@ -381,6 +318,110 @@ int Battery(int argc, wchar_t** argv) {
     if (DWORD rc = SimSetBatteryPresent(slot, present))
         return MachineError(rc, L"changing the battery");
     return kExitOk;
+}
+
+// ---- tasks -----------------------------------------------------------------------
+
+int TaskError(DWORD rc, const wchar_t* what) {
+    return rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND
+               ? Error(kExitUsage, sim::FormatText(L"no task %s", what))
+               : MachineError(rc, what);
+}
+
+int ListTasks() {
+    std::vector<std::wstring> paths;
+    {
+        simtasks::StoreLock lock;
+        if (DWORD rc = lock.Error())
+            return MachineError(rc, L"locking the task store");
+        if (DWORD rc = simtasks::ListAllTasks(&paths))
+            return MachineError(rc, L"listing the tasks");
+    }
+    std::wstring text;
+    for (const std::wstring& path : paths) {
+        simtasks::XmlPtr task;
+        if (simtasks::ReadTask(path, &task) || !simtasks::IsTaskDocument(*task)) {
+            text += path + L"\n  (not a readable task)\n";
+            continue;
+        }
+        SYSTEMTIME next;
+        std::wstring boundary;
+        const bool hasNext =
+            simtasks::NextRun(*task, simtasks::FiredBoundary(path), &next, &boundary);
+        simtasks::ExecInfo exec;
+        const bool hasExec = simtasks::FirstExec(*task, &exec);
+        text += path + L"\n";
+        text += sim::FormatText(L"  enabled %s, next run %s, wake %s%s\n",
+                                simtasks::TaskEnabled(*task) ? L"yes" : L"no",
+                                hasNext ? boundary.c_str() : L"none",
+                                simtasks::TaskWakeToRun(*task) ? L"yes" : L"no",
+                                simtasks::IsHeld(path) ? L", waiting for resume" : L"");
+        text += hasExec ? L"  action \"" + exec.command + L"\" " + exec.arguments + L"\n"
+                        : std::wstring(L"  no program action\n");
+    }
+    Out(text.empty() ? L"no tasks\n" : text);
+    return kExitOk;
+}
+
+bool ParseDueTime(const wchar_t* text, SYSTEMTIME* at) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, used = 0;
+    if (swscanf(text, L"%4d-%2d-%2d %2d:%2d%n", &year, &month, &day, &hour, &minute, &used) != 5 ||
+        text[used])
+        return false;
+    return simtasks::ParseBoundary(
+        sim::FormatText(L"%04d-%02d-%02dT%02d:%02d:00", year, month, day, hour, minute), at);
+}
+
+int ReportRuns(const std::vector<simtasks::DueRun>& runs) {
+    int code = kExitOk;
+    for (const simtasks::DueRun& run : runs) {
+        switch (run.outcome) {
+        case simtasks::DueRun::Ran:
+            Out(sim::FormatText(L"ran %s (%s)\n", run.path.c_str(), run.boundary.c_str()));
+            break;
+        case simtasks::DueRun::Woke:
+            Out(sim::FormatText(L"woke the machine and ran %s (%s)\n", run.path.c_str(),
+                                run.boundary.c_str()));
+            break;
+        case simtasks::DueRun::Held:
+            Out(sim::FormatText(L"%s (%s) waits for the machine to resume\n", run.path.c_str(),
+                                run.boundary.c_str()));
+            break;
+        case simtasks::DueRun::Failed:
+            code = Error(kExitFailed, sim::FormatText(L"%s could not run: error %lu",
+                                                      run.path.c_str(), run.error));
+            break;
+        }
+    }
+    return code;
+}
+
+int Tasks(int argc, wchar_t** argv) {
+    if (argc == 2)
+        return ListTasks();
+    if (argc == 4 && wcscmp(argv[2], L"fire") == 0) {
+        std::wstring path;
+        if (!simtasks::NormalizeTaskPath(argv[3], &path) || path == L"\\")
+            return Error(kExitUsage, sim::FormatText(L"bad task name \"%s\"", argv[3]));
+        if (DWORD rc = simtasks::FireTask(path))
+            return TaskError(rc, path.c_str());
+        Out(sim::FormatText(L"ran %s\n", path.c_str()));
+        return kExitOk;
+    }
+    if (argc == 5 && wcscmp(argv[2], L"due") == 0 && wcscmp(argv[3], L"--at") == 0) {
+        SYSTEMTIME at;
+        if (!ParseDueTime(argv[4], &at))
+            return Error(kExitUsage,
+                         sim::FormatText(L"bad time \"%s\" (YYYY-MM-DD HH:MM)", argv[4]));
+        std::vector<simtasks::DueRun> runs;
+        if (DWORD rc = simtasks::RunDueTasks(at, &runs))
+            return MachineError(rc, L"running the due tasks");
+        if (runs.empty())
+            Out(L"nothing due\n");
+        return ReportRuns(runs);
+    }
+    return Error(kExitUsage, L"usage: simctl tasks | simctl tasks fire <name> | "
+                             L"simctl tasks due --at \"YYYY-MM-DD HH:MM\"");
 }
 
 int Run(int argc, wchar_t** argv) {
@@ -414,9 +455,17 @@ int Run(int argc, wchar_t** argv) {
         return Battery(argc, argv);
     if (command == L"suspend" || command == L"resume") {
         if (argc != 2)
-            return Error(kExitUsage, Format(L"usage: simctl %s", command.c_str()));
+            return Error(kExitUsage, sim::FormatText(L"usage: simctl %s", command.c_str()));
         const DWORD rc = command == L"suspend" ? SimSuspend() : SimResume();
-        return rc ? MachineError(rc, command.c_str()) : kExitOk;
+        if (rc)
+            return MachineError(rc, command.c_str());
+        if (command == L"suspend")
+            return kExitOk;
+        // Tasks that fell due while the machine slept run now.
+        std::vector<simtasks::DueRun> runs;
+        if (DWORD tasksRc = simtasks::RunHeldTasks(&runs))
+            return MachineError(tasksRc, L"running the held tasks");
+        return ReportRuns(runs);
     }
     if (command == L"plans") {
         if (argc == 3 && wcscmp(argv[2], L"reset") == 0) {
@@ -428,6 +477,8 @@ int Run(int argc, wchar_t** argv) {
         Out(simpower::DescribePowerStore());
         return kExitOk;
     }
+    if (command == L"tasks")
+        return Tasks(argc, argv);
     if (command == L"speed") {
         if (argc != 3)
             return Error(kExitUsage, L"usage: simctl speed <factor>");
@@ -439,7 +490,8 @@ int Run(int argc, wchar_t** argv) {
             return Error(kExitUsage, L"usage: simctl set <1|2|machine> <field> <value>");
         return SetOne(slot, argv[3], argv[4]);
     }
-    return Error(kExitUsage, Format(L"unknown command \"%s\" (see simctl help)", command.c_str()));
+    return Error(kExitUsage,
+                 sim::FormatText(L"unknown command \"%s\" (see simctl help)", command.c_str()));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // The main dialog and its battery pages as the notebook's owner sees them.
 #include "main_ui_support.h"
 
+#include "main/task_scheduler.h"
+
 using namespace mainui;
 
 namespace {
@@ -98,4 +100,38 @@ TEST_F(MainScreenTest, ShowRefreshWhileARefreshWindowExistsChangesNothing) {
     // Without one, the request closes the small dialogs first.
     SendMessageW(main.Window(), kShowRefresh, 0, 0);
     EXPECT_TRUE(testenv::WaitUntil([&] { return !IsWindow(chargeMode); }, ui::kWaitMs));
+}
+
+// The pages show the reserved refresh task's start while it lies ahead and
+// is enabled; the task is read through the (simulated) Task Scheduler.
+TEST_F(MainScreenTest, PagesShowTheReservedStartWhileTheTaskIsEnabled) {
+    SetUpMachine(L"one");
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    struct ComScope {
+        ~ComScope() { CoUninitialize(); }
+    } com;
+    HMODULE strings = LoadLibraryExW((testenv::BinDir() + L"zbMain.exe").c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, strings);
+    wchar_t task[256] = {};
+    ASSERT_EQ(S_OK, GetSchedulerName(strings, IDS_TASKNAME_REFRESH, task, ARRAYSIZE(task)));
+    FreeLibrary(strings);
+
+    SYSTEMTIME start = {};
+    GetLocalTime(&start);
+    start.wYear += 1;
+    start.wMonth = 3, start.wDay = 4, start.wHour = 5, start.wMinute = 6;
+    start.wSecond = start.wMilliseconds = 0;
+    const std::wstring tool = testenv::BinDir() + L"zbRefresh.exe";
+    ASSERT_EQ(S_OK, TASKHLPER_Add(tool.c_str(), task, L"\\", L"test", L"test", &start, TRUE,
+                                  L"/resv", L"", L"", TRUE, nullptr, L""));
+    wchar_t expected[32] = {};
+    swprintf(expected, 32, L"%04d/03/04 05:06", start.wYear);
+
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    EXPECT_EQ(expected, ui::Text(main.Dialog(), IDC_SCHEDULE1));
+    ASSERT_EQ(S_OK, TASKHLPER_Enable(task, L"\\", FALSE));
+    SendMessageW(main.Window(), kUpdateBattery, 0, 0);
+    EXPECT_EQ(L"未設定", ui::Text(main.Dialog(), IDC_SCHEDULE1));
 }

@@ -1,0 +1,22 @@
+// Helpers the two task scheduler implementations share.
+#pragma once
+
+#include <windows.h>
+
+#include <initializer_list>
+
+struct TaskNamedArg {
+    const void* value;
+    LPCWSTR name;
+};
+
+// True (and "<name> is NULL." logged under lpszFunction) for the first null
+// argument of the list.
+bool IsAnyNullArg(std::initializer_list<TaskNamedArg> args, LPCWSTR lpszFunction, int nLine);
+
+// Logs "Fail to <api>(). ErrorCode: %08x." and hands hr back.
+HRESULT LogFailedCall(LPCWSTR lpszFunction, int nLine, LPCWSTR lpszApi, HRESULT hr);
+
+// The running program's directory with its trailing backslash; empty (and
+// logged) when it cannot be read.
+void GetProgramDirectory(LPWSTR lpszDir, size_t cchDir, LPCWSTR lpszFunction);

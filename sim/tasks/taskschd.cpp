@@ -1,0 +1,1198 @@
+// The simulated Task Scheduler 2.0 (taskschd.dll for the test prefix): an
+// in-process server for CLSID_TaskScheduler whose objects read and write
+// the Task XML files of the shared store (task_store.h).
+//
+// A task definition is its XML tree: every object of a definition (its
+// registration info, settings, triggers, actions) edits the one tree, so
+// what a program sets is what the store gets, and elements this service
+// does not model are kept as they came. Calls it does not model answer
+// E_NOTIMPL; none of them pretends to succeed.
+#include <windows.h>
+
+#include <initguid.h>
+
+#include <oleauto.h>
+#include <taskschd.h>
+
+#include "sim/tasks/task_interfaces.h"
+#include "sim/tasks/task_model.h"
+#include "sim/tasks/task_runner.h"
+#include "sim/tasks/task_store.h"
+#include "sim/tasks/task_xml.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace simtasks;
+
+// Errors the real service gives for the same faults.
+constexpr HRESULT kSchedMissingNode = static_cast<HRESULT>(0x80041319);  // SCHED_E_MISSINGNODE
+constexpr HRESULT kSchedMalformedXml = static_cast<HRESULT>(0x8004131A); // SCHED_E_MALFORMEDXML
+constexpr HRESULT kSchedTaskHasNotRun = static_cast<HRESULT>(0x00041303);
+const HRESULT kNotConnected = HRESULT_FROM_WIN32(ERROR_ONLY_IF_CONNECTED);
+
+LONG g_objects = 0;
+LONG g_locks = 0;
+
+HRESULT Win32(DWORD rc) {
+    return rc ? HRESULT_FROM_WIN32(rc) : S_OK;
+}
+
+// Input text as a NUL-terminated string: callers such as Wine's mstask
+// pass plain strings where a BSTR is declared, and they carry no length.
+std::wstring In(BSTR text) {
+    return text ? std::wstring(text) : std::wstring();
+}
+
+HRESULT OutText(const std::wstring& text, BSTR* out) {
+    if (!out)
+        return E_POINTER;
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT OutBool(bool value, VARIANT_BOOL* out) {
+    if (!out)
+        return E_POINTER;
+    *out = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+// A VARIANT argument that carries text, or nothing (empty, null, missing).
+bool VariantText(const VARIANT& v, std::wstring* text) {
+    text->clear();
+    if (v.vt == VT_BSTR) {
+        *text = In(v.bstrVal);
+        return true;
+    }
+    return v.vt == VT_EMPTY || v.vt == VT_NULL || v.vt == VT_ERROR;
+}
+
+// IUnknown and IDispatch for every object; late binding is not offered.
+template <typename I> class ComObject : public I {
+public:
+    ComObject() { InterlockedIncrement(&g_objects); }
+    virtual ~ComObject() { InterlockedDecrement(&g_objects); }
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+            !Implements(riid))
+            return E_NOINTERFACE;
+        *ppv = static_cast<I*>(this);
+        this->AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count)
+            return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        return E_NOTIMPL;
+    }
+
+protected:
+    virtual bool Implements(REFIID riid) const = 0;
+
+private:
+    LONG refs_ = 1;
+};
+
+// Hands a new object (reference count 1) to an out-parameter.
+template <typename I, typename T> HRESULT Give(T* object, I** out) {
+    if (!out) {
+        object->Release();
+        return E_POINTER;
+    }
+    *out = object;
+    return S_OK;
+}
+
+// An element of a definition's tree, reached from the tree's root by a
+// path (created on first use), or held directly (triggers, actions).
+class NodeRef {
+public:
+    NodeRef(XmlPtr base, const wchar_t* path) : base_(std::move(base)), path_(path) {}
+
+protected:
+    XmlNode& Node() const {
+        XmlNode* at = base_.get();
+        size_t pos = 0;
+        while (pos < path_.size()) {
+            size_t slash = path_.find(L'/', pos);
+            if (slash == std::wstring::npos)
+                slash = path_.size();
+            at = EnsureChild(*at, path_.substr(pos, slash - pos).c_str()).get();
+            pos = slash + 1;
+        }
+        return *at;
+    }
+    HRESULT GetText(const wchar_t* child, const wchar_t* fallback, BSTR* out) const {
+        return OutText(PathText(Node(), child, fallback), out);
+    }
+    // An empty text removes the element: the value falls back to its default.
+    HRESULT PutText(const wchar_t* child, BSTR value) const {
+        if (!value || !value[0])
+            RemoveChild(Node(), child);
+        else
+            SetPathText(Node(), child, In(value));
+        return S_OK;
+    }
+    HRESULT GetBool(const wchar_t* child, bool fallback, VARIANT_BOOL* out) const {
+        return OutBool(PathBool(Node(), child, fallback), out);
+    }
+    HRESULT PutBool(const wchar_t* child, VARIANT_BOOL value) const {
+        SetPathBool(Node(), child, value != VARIANT_FALSE);
+        return S_OK;
+    }
+    HRESULT GetAttr(const wchar_t* name, BSTR* out) const {
+        const wchar_t* value = Node().Attribute(name);
+        return OutText(value ? value : L"", out);
+    }
+    HRESULT PutAttr(const wchar_t* name, BSTR value) const {
+        Node().SetAttribute(name, In(value));
+        return S_OK;
+    }
+
+    XmlPtr base_;
+    std::wstring path_;
+};
+
+#define TEXT_PROPERTY(Prop, child, fallback)                                                       \
+    HRESULT STDMETHODCALLTYPE get_##Prop(BSTR* value) override {                                   \
+        return GetText(child, fallback, value);                                                    \
+    }                                                                                              \
+    HRESULT STDMETHODCALLTYPE put_##Prop(BSTR value) override {                                    \
+        return PutText(child, value);                                                              \
+    }
+
+#define BOOL_PROPERTY(Prop, child, fallback)                                                       \
+    HRESULT STDMETHODCALLTYPE get_##Prop(VARIANT_BOOL* value) override {                           \
+        return GetBool(child, fallback, value);                                                    \
+    }                                                                                              \
+    HRESULT STDMETHODCALLTYPE put_##Prop(VARIANT_BOOL value) override {                            \
+        return PutBool(child, value);                                                              \
+    }
+
+#define NOTIMPL_PROPERTY(Prop, GetType, PutType)                                                   \
+    HRESULT STDMETHODCALLTYPE get_##Prop(GetType) override {                                       \
+        return E_NOTIMPL;                                                                          \
+    }                                                                                              \
+    HRESULT STDMETHODCALLTYPE put_##Prop(PutType) override {                                       \
+        return E_NOTIMPL;                                                                          \
+    }
+
+// ---- Definition parts ------------------------------------------------------------
+
+class RegistrationInfo : public ComObject<IRegistrationInfo>, NodeRef {
+public:
+    explicit RegistrationInfo(XmlPtr root) : NodeRef(std::move(root), L"RegistrationInfo") {}
+    TEXT_PROPERTY(Description, L"Description", L"")
+    TEXT_PROPERTY(Author, L"Author", L"")
+    TEXT_PROPERTY(Version, L"Version", L"")
+    TEXT_PROPERTY(Date, L"Date", L"")
+    TEXT_PROPERTY(Documentation, L"Documentation", L"")
+    TEXT_PROPERTY(URI, L"URI", L"")
+    TEXT_PROPERTY(Source, L"Source", L"")
+    NOTIMPL_PROPERTY(XmlText, BSTR*, BSTR)
+    NOTIMPL_PROPERTY(SecurityDescriptor, VARIANT*, VARIANT)
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_IRegistrationInfo); }
+};
+
+const wchar_t* const kLogonTypes[] = {L"None",
+                                      L"Password",
+                                      L"S4U",
+                                      L"InteractiveToken",
+                                      L"Group",
+                                      L"ServiceAccount",
+                                      L"InteractiveTokenOrPassword"};
+
+std::wstring LogonTypeText(TASK_LOGON_TYPE type) {
+    return type >= 0 && type < static_cast<int>(ARRAYSIZE(kLogonTypes)) ? kLogonTypes[type] : L"";
+}
+
+class Principal : public ComObject<IPrincipal>, NodeRef {
+public:
+    explicit Principal(XmlPtr root) : NodeRef(std::move(root), L"Principals/Principal") {}
+    HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) override { return GetAttr(L"id", id); }
+    HRESULT STDMETHODCALLTYPE put_Id(BSTR id) override { return PutAttr(L"id", id); }
+    TEXT_PROPERTY(DisplayName, L"DisplayName", L"")
+    TEXT_PROPERTY(UserId, L"UserId", L"")
+    TEXT_PROPERTY(GroupId, L"GroupId", L"")
+    HRESULT STDMETHODCALLTYPE get_LogonType(TASK_LOGON_TYPE* logon) override {
+        if (!logon)
+            return E_POINTER;
+        const std::wstring text = PathText(Node(), L"LogonType", L"");
+        *logon = TASK_LOGON_NONE;
+        for (size_t i = 0; i < ARRAYSIZE(kLogonTypes); ++i) {
+            if (text == kLogonTypes[i])
+                *logon = static_cast<TASK_LOGON_TYPE>(i);
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_LogonType(TASK_LOGON_TYPE logon) override {
+        const std::wstring text = LogonTypeText(logon);
+        if (text.empty())
+            return E_INVALIDARG;
+        SetPathText(Node(), L"LogonType", text);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_RunLevel(TASK_RUNLEVEL_TYPE* level) override {
+        if (!level)
+            return E_POINTER;
+        *level = PathText(Node(), L"RunLevel", L"") == L"HighestAvailable" ? TASK_RUNLEVEL_HIGHEST
+                                                                           : TASK_RUNLEVEL_LUA;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_RunLevel(TASK_RUNLEVEL_TYPE level) override {
+        SetPathText(Node(), L"RunLevel",
+                    level == TASK_RUNLEVEL_HIGHEST ? L"HighestAvailable" : L"LeastPrivilege");
+        return S_OK;
+    }
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_IPrincipal); }
+};
+
+class IdleSettings : public ComObject<IIdleSettings>, NodeRef {
+public:
+    explicit IdleSettings(XmlPtr root) : NodeRef(std::move(root), L"Settings/IdleSettings") {}
+    TEXT_PROPERTY(IdleDuration, L"Duration", L"PT10M")
+    TEXT_PROPERTY(WaitTimeout, L"WaitTimeout", L"PT1H")
+    BOOL_PROPERTY(StopOnIdleEnd, L"StopOnIdleEnd", true)
+    BOOL_PROPERTY(RestartOnIdle, L"RestartOnIdle", false)
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_IIdleSettings); }
+};
+
+const wchar_t* const kInstancePolicies[] = {L"Parallel", L"Queue", L"IgnoreNew", L"StopExisting"};
+
+class TaskSettings : public ComObject<ITaskSettings>, NodeRef {
+public:
+    explicit TaskSettings(XmlPtr root) : NodeRef(root, L"Settings"), root_(std::move(root)) {}
+    BOOL_PROPERTY(AllowDemandStart, L"AllowStartOnDemand", true)
+    BOOL_PROPERTY(StopIfGoingOnBatteries, L"StopIfGoingOnBatteries", true)
+    BOOL_PROPERTY(DisallowStartIfOnBatteries, L"DisallowStartIfOnBatteries", true)
+    BOOL_PROPERTY(AllowHardTerminate, L"AllowHardTerminate", true)
+    BOOL_PROPERTY(StartWhenAvailable, L"StartWhenAvailable", false)
+    BOOL_PROPERTY(RunOnlyIfNetworkAvailable, L"RunOnlyIfNetworkAvailable", false)
+    BOOL_PROPERTY(Enabled, L"Enabled", true)
+    BOOL_PROPERTY(Hidden, L"Hidden", false)
+    BOOL_PROPERTY(RunOnlyIfIdle, L"RunOnlyIfIdle", false)
+    BOOL_PROPERTY(WakeToRun, L"WakeToRun", false)
+    TEXT_PROPERTY(ExecutionTimeLimit, L"ExecutionTimeLimit", L"PT72H")
+    TEXT_PROPERTY(DeleteExpiredTaskAfter, L"DeleteExpiredTaskAfter", L"")
+    NOTIMPL_PROPERTY(RestartInterval, BSTR*, BSTR)
+    NOTIMPL_PROPERTY(RestartCount, INT*, INT)
+    NOTIMPL_PROPERTY(XmlText, BSTR*, BSTR)
+    NOTIMPL_PROPERTY(NetworkSettings, INetworkSettings**, INetworkSettings*)
+
+    HRESULT STDMETHODCALLTYPE get_MultipleInstances(TASK_INSTANCES_POLICY* policy) override {
+        if (!policy)
+            return E_POINTER;
+        const std::wstring text = PathText(Node(), L"MultipleInstancesPolicy", L"IgnoreNew");
+        *policy = TASK_INSTANCES_IGNORE_NEW;
+        for (size_t i = 0; i < ARRAYSIZE(kInstancePolicies); ++i) {
+            if (text == kInstancePolicies[i])
+                *policy = static_cast<TASK_INSTANCES_POLICY>(i);
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_MultipleInstances(TASK_INSTANCES_POLICY policy) override {
+        if (policy < 0 || policy >= static_cast<int>(ARRAYSIZE(kInstancePolicies)))
+            return E_INVALIDARG;
+        SetPathText(Node(), L"MultipleInstancesPolicy", kInstancePolicies[policy]);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Priority(INT* priority) override {
+        if (!priority)
+            return E_POINTER;
+        *priority = _wtoi(PathText(Node(), L"Priority", L"7").c_str());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Priority(INT priority) override {
+        if (priority < 0 || priority > 10)
+            return E_INVALIDARG;
+        SetPathText(Node(), L"Priority", std::to_wstring(priority));
+        return S_OK;
+    }
+    // The compatibility level is the document's schema version.
+    HRESULT STDMETHODCALLTYPE get_Compatibility(TASK_COMPATIBILITY* level) override {
+        if (!level)
+            return E_POINTER;
+        const wchar_t* version = root_->Attribute(L"version");
+        const std::wstring text = version ? version : L"1.2";
+        *level = text == L"1.1" ? TASK_COMPATIBILITY_AT
+                                : static_cast<TASK_COMPATIBILITY>(_wtoi(text.c_str() + 2));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Compatibility(TASK_COMPATIBILITY level) override {
+        if (level < TASK_COMPATIBILITY_V2 || level > 4)
+            return E_NOTIMPL;
+        root_->SetAttribute(L"version", L"1." + std::to_wstring(static_cast<int>(level)));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_IdleSettings(IIdleSettings** settings) override {
+        return Give(new IdleSettings(root_), settings);
+    }
+    HRESULT STDMETHODCALLTYPE put_IdleSettings(IIdleSettings*) override { return E_NOTIMPL; }
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskSettings); }
+
+private:
+    XmlPtr root_;
+};
+
+// ---- Triggers --------------------------------------------------------------------
+
+struct TriggerKind {
+    TASK_TRIGGER_TYPE2 type;
+    const wchar_t* element;
+};
+const TriggerKind kTriggerKinds[] = {
+    {TASK_TRIGGER_EVENT, L"EventTrigger"},
+    {TASK_TRIGGER_TIME, L"TimeTrigger"},
+    {TASK_TRIGGER_DAILY, L"CalendarTrigger"},
+    {TASK_TRIGGER_IDLE, L"IdleTrigger"},
+    {TASK_TRIGGER_REGISTRATION, L"RegistrationTrigger"},
+    {TASK_TRIGGER_BOOT, L"BootTrigger"},
+    {TASK_TRIGGER_LOGON, L"LogonTrigger"},
+    {TASK_TRIGGER_SESSION_STATE_CHANGE, L"SessionStateChangeTrigger"},
+};
+
+// The parts every trigger shares, on the trigger's own element.
+template <typename I> class TriggerBase : public ComObject<I>, protected NodeRef {
+public:
+    explicit TriggerBase(XmlPtr node) : NodeRef(std::move(node), L"") {}
+
+    HRESULT STDMETHODCALLTYPE get_Type(TASK_TRIGGER_TYPE2* type) override {
+        if (!type)
+            return E_POINTER;
+        *type = TASK_TRIGGER_EVENT;
+        for (const TriggerKind& kind : kTriggerKinds) {
+            if (base_->name == kind.element)
+                *type = kind.type;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) override { return GetAttr(L"id", id); }
+    HRESULT STDMETHODCALLTYPE put_Id(BSTR id) override {
+        if (!id || !id[0]) {
+            auto& attrs = base_->attributes;
+            for (auto it = attrs.begin(); it != attrs.end(); ++it) {
+                if (it->first == L"id") {
+                    attrs.erase(it);
+                    break;
+                }
+            }
+            return S_OK;
+        }
+        return PutAttr(L"id", id);
+    }
+    NOTIMPL_PROPERTY(Repetition, IRepetitionPattern**, IRepetitionPattern*)
+    TEXT_PROPERTY(ExecutionTimeLimit, L"ExecutionTimeLimit", L"")
+    TEXT_PROPERTY(StartBoundary, L"StartBoundary", L"")
+    TEXT_PROPERTY(EndBoundary, L"EndBoundary", L"")
+    BOOL_PROPERTY(Enabled, L"Enabled", true)
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITrigger); }
+};
+
+class Trigger : public TriggerBase<ITrigger> {
+public:
+    using TriggerBase::TriggerBase;
+};
+
+class TimeTrigger : public TriggerBase<ITimeTrigger> {
+public:
+    using TriggerBase::TriggerBase;
+    TEXT_PROPERTY(RandomDelay, L"RandomDelay", L"")
+
+protected:
+    bool Implements(REFIID riid) const override {
+        return IsEqualIID(riid, IID_ITrigger) || IsEqualIID(riid, IID_ITimeTrigger);
+    }
+};
+
+class LogonTrigger : public TriggerBase<simtasks::ILogonTrigger> {
+public:
+    using TriggerBase::TriggerBase;
+    TEXT_PROPERTY(Delay, L"Delay", L"")
+    TEXT_PROPERTY(UserId, L"UserId", L"")
+
+protected:
+    bool Implements(REFIID riid) const override {
+        return IsEqualIID(riid, IID_ITrigger) || IsEqualIID(riid, simtasks::IID_ILogonTrigger);
+    }
+};
+
+class BootTrigger : public TriggerBase<simtasks::IBootTrigger> {
+public:
+    using TriggerBase::TriggerBase;
+    TEXT_PROPERTY(Delay, L"Delay", L"")
+
+protected:
+    bool Implements(REFIID riid) const override {
+        return IsEqualIID(riid, IID_ITrigger) || IsEqualIID(riid, simtasks::IID_IBootTrigger);
+    }
+};
+
+ITrigger* MakeTrigger(const XmlPtr& node) {
+    if (node->name == L"TimeTrigger")
+        return new TimeTrigger(node);
+    if (node->name == L"LogonTrigger")
+        return new LogonTrigger(node);
+    if (node->name == L"BootTrigger")
+        return new BootTrigger(node);
+    return new Trigger(node);
+}
+
+// Item index of a Remove call: 1-based number, or an id text.
+template <typename Match> HRESULT RemoveItem(XmlNode& parent, VARIANT index, Match idOf) {
+    auto& items = parent.children;
+    VARIANT number;
+    VariantInit(&number);
+    if (index.vt == VT_BSTR) {
+        const std::wstring id = In(index.bstrVal);
+        for (auto it = items.begin(); it != items.end(); ++it) {
+            if (idOf(**it) == id) {
+                items.erase(it);
+                return S_OK;
+            }
+        }
+        return E_INVALIDARG;
+    }
+    if (FAILED(VariantChangeType(&number, &index, 0, VT_I4)))
+        return E_INVALIDARG;
+    if (number.lVal < 1 || static_cast<size_t>(number.lVal) > items.size())
+        return E_INVALIDARG;
+    items.erase(items.begin() + (number.lVal - 1));
+    return S_OK;
+}
+
+std::wstring IdAttribute(const XmlNode& node) {
+    const wchar_t* id = node.Attribute(L"id");
+    return id ? id : L"";
+}
+
+// The part the trigger and action collections share: the child elements
+// of one element, counted from 1 as COM collections are.
+template <typename I, typename Item, Item* (*Make)(const XmlPtr&)>
+class ChildCollection : public ComObject<I>, protected NodeRef {
+public:
+    ChildCollection(XmlPtr root, const wchar_t* path) : NodeRef(std::move(root), path) {}
+
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+        if (!count)
+            return E_POINTER;
+        *count = static_cast<LONG>(Node().children.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Item(LONG index, Item** item) override {
+        if (!item)
+            return E_POINTER;
+        auto& items = Node().children;
+        if (index < 1 || static_cast<size_t>(index) > items.size())
+            return E_INVALIDARG;
+        return Give(Make(items[index - 1]), item);
+    }
+    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Remove(VARIANT index) override {
+        return RemoveItem(Node(), index, IdAttribute);
+    }
+    HRESULT STDMETHODCALLTYPE Clear() override {
+        Node().children.clear();
+        return S_OK;
+    }
+
+protected:
+    // Appends a new, empty child element and hands out its object.
+    HRESULT Append(const wchar_t* element, Item** item) {
+        auto node = std::make_shared<XmlNode>();
+        node->name = element;
+        XmlNode& parent = Node();
+        parent.text.clear();
+        parent.children.push_back(node);
+        return Give(Make(node), item);
+    }
+};
+
+class TriggerCollection : public ChildCollection<ITriggerCollection, ITrigger, MakeTrigger> {
+public:
+    explicit TriggerCollection(XmlPtr root) : ChildCollection(std::move(root), L"Triggers") {}
+
+    HRESULT STDMETHODCALLTYPE Create(TASK_TRIGGER_TYPE2 type, ITrigger** trigger) override {
+        if (!trigger)
+            return E_POINTER;
+        const wchar_t* element = type == TASK_TRIGGER_TIME    ? L"TimeTrigger"
+                                 : type == TASK_TRIGGER_LOGON ? L"LogonTrigger"
+                                 : type == TASK_TRIGGER_BOOT  ? L"BootTrigger"
+                                                              : nullptr;
+        if (!element)
+            return E_NOTIMPL;
+        return Append(element, trigger);
+    }
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITriggerCollection); }
+};
+
+// ---- Actions ---------------------------------------------------------------------
+
+template <typename I> class ActionBase : public ComObject<I>, protected NodeRef {
+public:
+    explicit ActionBase(XmlPtr node) : NodeRef(std::move(node), L"") {}
+    HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) override { return GetAttr(L"id", id); }
+    HRESULT STDMETHODCALLTYPE put_Id(BSTR id) override { return PutAttr(L"id", id); }
+    HRESULT STDMETHODCALLTYPE get_Type(TASK_ACTION_TYPE* type) override {
+        if (!type)
+            return E_POINTER;
+        const std::wstring& name = base_->name;
+        *type = name == L"Exec"         ? TASK_ACTION_EXEC
+                : name == L"ComHandler" ? TASK_ACTION_COM_HANDLER
+                : name == L"SendEmail"  ? TASK_ACTION_SEND_EMAIL
+                                        : TASK_ACTION_SHOW_MESSAGE;
+        return S_OK;
+    }
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_IAction); }
+};
+
+class Action : public ActionBase<IAction> {
+public:
+    using ActionBase::ActionBase;
+};
+
+class ExecAction : public ActionBase<IExecAction> {
+public:
+    using ActionBase::ActionBase;
+    TEXT_PROPERTY(Path, L"Command", L"")
+    TEXT_PROPERTY(Arguments, L"Arguments", L"")
+    TEXT_PROPERTY(WorkingDirectory, L"WorkingDirectory", L"")
+
+protected:
+    bool Implements(REFIID riid) const override {
+        return IsEqualIID(riid, IID_IAction) || IsEqualIID(riid, IID_IExecAction);
+    }
+};
+
+IAction* MakeAction(const XmlPtr& node) {
+    if (node->name == L"Exec")
+        return new ExecAction(node);
+    return new Action(node);
+}
+
+class ActionCollection : public ChildCollection<IActionCollection, IAction, MakeAction> {
+public:
+    explicit ActionCollection(XmlPtr root) : ChildCollection(std::move(root), L"Actions") {}
+
+    NOTIMPL_PROPERTY(XmlText, BSTR*, BSTR)
+    HRESULT STDMETHODCALLTYPE Create(TASK_ACTION_TYPE type, IAction** action) override {
+        if (!action)
+            return E_POINTER;
+        if (type != TASK_ACTION_EXEC)
+            return E_NOTIMPL;
+        return Append(L"Exec", action);
+    }
+    HRESULT STDMETHODCALLTYPE get_Context(BSTR* context) override {
+        return GetAttr(L"Context", context);
+    }
+    HRESULT STDMETHODCALLTYPE put_Context(BSTR context) override {
+        return PutAttr(L"Context", context);
+    }
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_IActionCollection); }
+};
+
+// ---- Definition ------------------------------------------------------------------
+
+class TaskDefinition : public ComObject<ITaskDefinition> {
+public:
+    explicit TaskDefinition(XmlPtr root) : root_(std::move(root)) {}
+
+    // The tree this definition edits (for RegisterTaskDefinition).
+    const XmlPtr& Root() const { return root_; }
+
+    HRESULT STDMETHODCALLTYPE get_RegistrationInfo(IRegistrationInfo** info) override {
+        return Give(new RegistrationInfo(root_), info);
+    }
+    HRESULT STDMETHODCALLTYPE get_Triggers(ITriggerCollection** triggers) override {
+        return Give(new TriggerCollection(root_), triggers);
+    }
+    HRESULT STDMETHODCALLTYPE get_Settings(ITaskSettings** settings) override {
+        return Give(new TaskSettings(root_), settings);
+    }
+    HRESULT STDMETHODCALLTYPE get_Principal(IPrincipal** principal) override {
+        return Give(new Principal(root_), principal);
+    }
+    HRESULT STDMETHODCALLTYPE get_Actions(IActionCollection** actions) override {
+        return Give(new ActionCollection(root_), actions);
+    }
+    HRESULT STDMETHODCALLTYPE put_RegistrationInfo(IRegistrationInfo*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE put_Triggers(ITriggerCollection*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Settings(ITaskSettings*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Principal(IPrincipal*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Actions(IActionCollection*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Data(BSTR* data) override {
+        return OutText(PathText(*root_, L"Data", L""), data);
+    }
+    HRESULT STDMETHODCALLTYPE put_Data(BSTR data) override {
+        SetPathText(*root_, L"Data", In(data));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_XmlText(BSTR* xml) override {
+        return OutText(WriteXml(*root_), xml);
+    }
+    // Replaces the whole tree in place, so parts taken earlier see the new one.
+    HRESULT STDMETHODCALLTYPE put_XmlText(BSTR xml) override {
+        XmlPtr parsed = ParseXml(In(xml), nullptr);
+        if (!parsed)
+            return kSchedMalformedXml;
+        if (!IsTaskDocument(*parsed))
+            return kSchedMissingNode;
+        *root_ = *parsed;
+        return S_OK;
+    }
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskDefinition); }
+
+private:
+    XmlPtr root_;
+};
+
+// ---- Registered tasks ------------------------------------------------------------
+
+class RunningTask : public ComObject<IRunningTask> {
+public:
+    RunningTask(std::wstring path, DWORD pid) : path_(std::move(path)), pid_(pid) {}
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override {
+        std::wstring folder, leaf;
+        SplitTaskPath(path_, &folder, &leaf);
+        return OutText(leaf, name);
+    }
+    HRESULT STDMETHODCALLTYPE get_InstanceGuid(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override { return OutText(path_, path); }
+    HRESULT STDMETHODCALLTYPE get_State(TASK_STATE* state) override {
+        if (!state)
+            return E_POINTER;
+        *state = TASK_STATE_RUNNING;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_CurrentAction(BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stop() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Refresh() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE get_EnginePID(DWORD* pid) override {
+        if (!pid)
+            return E_POINTER;
+        *pid = pid_;
+        return S_OK;
+    }
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_IRunningTask); }
+
+private:
+    std::wstring path_;
+    DWORD pid_;
+};
+
+// A registered task as it was read; Enabled writes through to the store.
+class RegisteredTask : public ComObject<IRegisteredTask> {
+public:
+    RegisteredTask(std::wstring path, XmlPtr task)
+        : path_(std::move(path)), task_(std::move(task)) {}
+
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override {
+        std::wstring folder, leaf;
+        SplitTaskPath(path_, &folder, &leaf);
+        return OutText(leaf, name);
+    }
+    HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override { return OutText(path_, path); }
+    HRESULT STDMETHODCALLTYPE get_State(TASK_STATE* state) override {
+        if (!state)
+            return E_POINTER;
+        *state = TaskEnabled(*task_) ? TASK_STATE_READY : TASK_STATE_DISABLED;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Enabled(VARIANT_BOOL* enabled) override {
+        return OutBool(TaskEnabled(*task_), enabled);
+    }
+    HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL enabled) override {
+        StoreLock lock;
+        if (DWORD rc = lock.Error())
+            return Win32(rc);
+        XmlPtr current;
+        if (DWORD rc = ReadTask(path_, &current))
+            return Win32(rc);
+        SetPathBool(*current, L"Settings/Enabled", enabled != VARIANT_FALSE);
+        if (DWORD rc = WriteTask(path_, *current))
+            return Win32(rc);
+        task_ = current;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Run(VARIANT, IRunningTask** running) override {
+        DWORD pid = 0;
+        if (DWORD rc = FireTask(path_, &pid))
+            return Win32(rc);
+        if (!running)
+            return S_OK;
+        *running = new RunningTask(path_, pid);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE RunEx(VARIANT, LONG, LONG, BSTR, IRunningTask**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetInstances(LONG, IRunningTaskCollection**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE get_LastRunTime(DATE* date) override {
+        if (!date)
+            return E_POINTER;
+        *date = 0;
+        SYSTEMTIME last;
+        if (!ParseBoundary(LastRunTime(path_), &last))
+            return kSchedTaskHasNotRun;
+        return SystemTimeToVariantTime(&last, date) ? S_OK : E_FAIL;
+    }
+    HRESULT STDMETHODCALLTYPE get_LastTaskResult(LONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_NumberOfMissedRuns(LONG*) override { return E_NOTIMPL; }
+    // No next run (disabled, no pending time trigger) reads as 0.
+    HRESULT STDMETHODCALLTYPE get_NextRunTime(DATE* date) override {
+        if (!date)
+            return E_POINTER;
+        *date = 0;
+        SYSTEMTIME next;
+        std::wstring boundary;
+        if (!NextRun(*task_, FiredBoundary(path_), &next, &boundary))
+            return S_OK;
+        return SystemTimeToVariantTime(&next, date) ? S_OK : E_FAIL;
+    }
+    HRESULT STDMETHODCALLTYPE get_Definition(ITaskDefinition** definition) override {
+        return Give(new TaskDefinition(CloneXml(*task_)), definition);
+    }
+    HRESULT STDMETHODCALLTYPE get_Xml(BSTR* xml) override { return OutText(WriteXml(*task_), xml); }
+    HRESULT STDMETHODCALLTYPE GetSecurityDescriptor(LONG, BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetSecurityDescriptor(BSTR, LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Stop(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetRunTimes(const LPSYSTEMTIME, const LPSYSTEMTIME, DWORD*,
+                                          LPSYSTEMTIME*) override {
+        return E_NOTIMPL;
+    }
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_IRegisteredTask); }
+
+private:
+    std::wstring path_;
+    XmlPtr task_;
+};
+
+class RegisteredTaskCollection : public ComObject<IRegisteredTaskCollection> {
+public:
+    explicit RegisteredTaskCollection(std::vector<std::pair<std::wstring, XmlPtr>> tasks)
+        : tasks_(std::move(tasks)) {}
+
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+        if (!count)
+            return E_POINTER;
+        *count = static_cast<LONG>(tasks_.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Item(VARIANT index, IRegisteredTask** task) override {
+        if (!task)
+            return E_POINTER;
+        if (index.vt == VT_BSTR) {
+            const std::wstring name = In(index.bstrVal);
+            for (const auto& t : tasks_) {
+                std::wstring folder, leaf;
+                SplitTaskPath(t.first, &folder, &leaf);
+                if (_wcsicmp(leaf.c_str(), name.c_str()) == 0)
+                    return Give(new RegisteredTask(t.first, t.second), task);
+            }
+            return E_INVALIDARG;
+        }
+        VARIANT number;
+        VariantInit(&number);
+        if (FAILED(VariantChangeType(&number, &index, 0, VT_I4)) || number.lVal < 1 ||
+            static_cast<size_t>(number.lVal) > tasks_.size())
+            return E_INVALIDARG;
+        const auto& t = tasks_[number.lVal - 1];
+        return Give(new RegisteredTask(t.first, t.second), task);
+    }
+    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+
+protected:
+    bool Implements(REFIID riid) const override {
+        return IsEqualIID(riid, IID_IRegisteredTaskCollection);
+    }
+
+private:
+    std::vector<std::pair<std::wstring, XmlPtr>> tasks_;
+};
+
+// ---- Folders and the service -----------------------------------------------------
+
+// A path given to a folder: absolute ("\a\b") or relative to the folder.
+bool ResolvePath(const std::wstring& folder, const std::wstring& given, std::wstring* out) {
+    if (!given.empty() && given[0] == L'\\')
+        return NormalizeTaskPath(given, out);
+    return NormalizeTaskPath(folder + L"\\" + given, out);
+}
+
+HRESULT OpenRegisteredTask(const std::wstring& path, IRegisteredTask** task) {
+    XmlPtr doc;
+    if (DWORD rc = ReadTask(path, &doc))
+        return rc == ERROR_PATH_NOT_FOUND ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : Win32(rc);
+    return Give(new RegisteredTask(path, doc), task);
+}
+
+class TaskFolder : public ComObject<ITaskFolder> {
+public:
+    explicit TaskFolder(std::wstring path) : path_(std::move(path)) {}
+
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override {
+        std::wstring parent, leaf;
+        SplitTaskPath(path_, &parent, &leaf);
+        return OutText(path_ == L"\\" ? path_ : leaf, name);
+    }
+    HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override { return OutText(path_, path); }
+    HRESULT STDMETHODCALLTYPE GetFolder(BSTR path, ITaskFolder** folder) override {
+        if (!folder)
+            return E_POINTER;
+        std::wstring full;
+        if (!ResolvePath(path_, In(path), &full))
+            return E_INVALIDARG;
+        if (!FolderExists(full))
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        return Give(new TaskFolder(full), folder);
+    }
+    HRESULT STDMETHODCALLTYPE GetFolders(LONG, ITaskFolderCollection**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE CreateFolder(BSTR name, VARIANT, ITaskFolder** folder) override {
+        std::wstring full;
+        if (!ResolvePath(path_, In(name), &full) || full == L"\\")
+            return E_INVALIDARG;
+        StoreLock lock;
+        if (DWORD rc = lock.Error())
+            return Win32(rc);
+        if (DWORD rc = CreateTaskFolder(full))
+            return Win32(rc);
+        if (!folder)
+            return S_OK;
+        return Give(new TaskFolder(full), folder);
+    }
+    HRESULT STDMETHODCALLTYPE DeleteFolder(BSTR name, LONG) override {
+        std::wstring full;
+        if (!ResolvePath(path_, In(name), &full) || full == L"\\")
+            return E_INVALIDARG;
+        StoreLock lock;
+        if (DWORD rc = lock.Error())
+            return Win32(rc);
+        return Win32(DeleteTaskFolder(full));
+    }
+    HRESULT STDMETHODCALLTYPE GetTask(BSTR path, IRegisteredTask** task) override {
+        if (!task)
+            return E_POINTER;
+        std::wstring full;
+        if (!ResolvePath(path_, In(path), &full) || full == L"\\")
+            return E_INVALIDARG;
+        StoreLock lock;
+        if (DWORD rc = lock.Error())
+            return Win32(rc);
+        return OpenRegisteredTask(full, task);
+    }
+    HRESULT STDMETHODCALLTYPE GetTasks(LONG, IRegisteredTaskCollection** tasks) override {
+        if (!tasks)
+            return E_POINTER;
+        StoreLock lock;
+        if (DWORD rc = lock.Error())
+            return Win32(rc);
+        std::vector<std::wstring> names;
+        if (DWORD rc = ListTaskNames(path_, &names))
+            return Win32(rc);
+        std::vector<std::pair<std::wstring, XmlPtr>> list;
+        for (const auto& name : names) {
+            const std::wstring path = JoinTaskPath(path_, name);
+            XmlPtr doc;
+            if (ReadTask(path, &doc) == 0)
+                list.emplace_back(path, doc);
+        }
+        return Give(new RegisteredTaskCollection(std::move(list)), tasks);
+    }
+    HRESULT STDMETHODCALLTYPE DeleteTask(BSTR name, LONG) override {
+        std::wstring full;
+        if (!ResolvePath(path_, In(name), &full) || full == L"\\")
+            return E_INVALIDARG;
+        StoreLock lock;
+        if (DWORD rc = lock.Error())
+            return Win32(rc);
+        return Win32(DeleteTaskFile(full));
+    }
+    HRESULT STDMETHODCALLTYPE RegisterTask(BSTR path, BSTR xml, LONG flags, VARIANT user,
+                                           VARIANT password, TASK_LOGON_TYPE logon, VARIANT sddl,
+                                           IRegisteredTask** task) override {
+        if (!xml)
+            return E_POINTER;
+        XmlPtr doc = ParseXml(In(xml), nullptr);
+        if (!doc)
+            return kSchedMalformedXml;
+        return Register(path, doc, flags, user, password, logon, sddl, task);
+    }
+    HRESULT STDMETHODCALLTYPE RegisterTaskDefinition(BSTR path, ITaskDefinition* definition,
+                                                     LONG flags, VARIANT user, VARIANT password,
+                                                     TASK_LOGON_TYPE logon, VARIANT sddl,
+                                                     IRegisteredTask** task) override {
+        if (!definition)
+            return E_POINTER;
+        // Only definitions of this server can be registered: they are trees.
+        BSTR xml = nullptr;
+        if (HRESULT hr = definition->get_XmlText(&xml); FAILED(hr))
+            return hr;
+        XmlPtr doc = ParseXml(In(xml), nullptr);
+        SysFreeString(xml);
+        if (!doc)
+            return kSchedMalformedXml;
+        return Register(path, doc, flags, user, password, logon, sddl, task);
+    }
+    HRESULT STDMETHODCALLTYPE GetSecurityDescriptor(LONG, BSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetSecurityDescriptor(BSTR, LONG) override { return E_NOTIMPL; }
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskFolder); }
+
+private:
+    HRESULT Register(BSTR path, const XmlPtr& doc, LONG flags, const VARIANT& user,
+                     const VARIANT& password, TASK_LOGON_TYPE logon, const VARIANT& sddl,
+                     IRegisteredTask** task) {
+        std::wstring userText, passwordText, sddlText;
+        if (!VariantText(user, &userText) || !VariantText(password, &passwordText) ||
+            !VariantText(sddl, &sddlText))
+            return E_INVALIDARG;
+        if (!sddlText.empty())
+            return E_NOTIMPL;
+        if (flags & ~(TASK_CREATE_OR_UPDATE | TASK_DISABLE | TASK_VALIDATE_ONLY |
+                      TASK_DONT_ADD_PRINCIPAL_ACE | TASK_IGNORE_REGISTRATION_TRIGGERS))
+            return E_INVALIDARG;
+        if (!IsTaskDocument(*doc))
+            return kSchedMissingNode;
+        XmlPtr actions = Child(*doc, L"Actions");
+        if (!actions || actions->children.empty())
+            return kSchedMissingNode;
+        if (logon == TASK_LOGON_PASSWORD && (userText.empty() || passwordText.empty()))
+            return E_ACCESSDENIED;
+        std::wstring full;
+        std::wstring name = In(path);
+        if (name.empty()) {
+            GUID guid;
+            wchar_t text[40];
+            if (FAILED(CoCreateGuid(&guid)) || !StringFromGUID2(guid, text, ARRAYSIZE(text)))
+                return E_FAIL;
+            name = text;
+        }
+        if (!ResolvePath(path_, name, &full) || full == L"\\")
+            return E_INVALIDARG;
+        // The principal as registered; the password is never stored.
+        XmlPtr principal = EnsureChild(*EnsureChild(*doc, L"Principals"), L"Principal");
+        if (!principal->Attribute(L"id"))
+            principal->SetAttribute(L"id", L"Author");
+        if (!userText.empty())
+            SetPathText(*principal, L"UserId", userText);
+        const std::wstring logonText = LogonTypeText(logon);
+        if (logon != TASK_LOGON_NONE && !logonText.empty())
+            SetPathText(*principal, L"LogonType", logonText);
+        if (flags & TASK_DISABLE)
+            SetPathBool(*doc, L"Settings/Enabled", false);
+        if (!doc->Attribute(L"xmlns"))
+            doc->SetAttribute(L"xmlns", kTaskNamespace);
+        if (flags & TASK_VALIDATE_ONLY)
+            return S_OK;
+
+        StoreLock lock;
+        if (DWORD rc = lock.Error())
+            return Win32(rc);
+        std::wstring folder, leaf;
+        SplitTaskPath(full, &folder, &leaf);
+        if (!FolderExists(folder))
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        const bool exists = TaskExists(full);
+        if (exists && !(flags & TASK_UPDATE))
+            return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+        if (!exists && !(flags & TASK_CREATE))
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        if (DWORD rc = WriteTask(full, *doc))
+            return Win32(rc);
+        // A registration starts the triggers afresh.
+        ForgetRunState(full);
+        if (!task)
+            return S_OK;
+        return Give(new RegisteredTask(full, CloneXml(*doc)), task);
+    }
+
+    std::wstring path_;
+};
+
+class TaskService : public ComObject<ITaskService> {
+public:
+    HRESULT STDMETHODCALLTYPE GetFolder(BSTR path, ITaskFolder** folder) override {
+        if (!folder)
+            return E_POINTER;
+        if (!connected_)
+            return kNotConnected;
+        std::wstring full;
+        if (!NormalizeTaskPath(In(path), &full))
+            return E_INVALIDARG;
+        if (full == L"\\") {
+            // The root always exists, as on Windows.
+            CreateTaskFolder(full);
+        } else if (!FolderExists(full)) {
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        }
+        return Give(new TaskFolder(full), folder);
+    }
+    HRESULT STDMETHODCALLTYPE GetRunningTasks(LONG, IRunningTaskCollection**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE NewTask(DWORD flags, ITaskDefinition** definition) override {
+        if (!definition)
+            return E_POINTER;
+        if (flags)
+            return E_INVALIDARG;
+        if (!connected_)
+            return kNotConnected;
+        return Give(new TaskDefinition(NewTaskDocument()), definition);
+    }
+    // Only this computer: no server, or its own name.
+    HRESULT STDMETHODCALLTYPE Connect(VARIANT server, VARIANT user, VARIANT domain,
+                                      VARIANT password) override {
+        std::wstring serverText, userText, domainText, passwordText;
+        if (!VariantText(server, &serverText) || !VariantText(user, &userText) ||
+            !VariantText(domain, &domainText) || !VariantText(password, &passwordText))
+            return E_INVALIDARG;
+        wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+        DWORD size = ARRAYSIZE(computer);
+        GetComputerNameW(computer, &size);
+        std::wstring target = serverText;
+        while (!target.empty() && target[0] == L'\\')
+            target.erase(0, 1);
+        if (!target.empty() && _wcsicmp(target.c_str(), computer) != 0 &&
+            _wcsicmp(target.c_str(), L"localhost") != 0)
+            return HRESULT_FROM_WIN32(ERROR_BAD_NETPATH);
+        wchar_t name[256] = {};
+        size = ARRAYSIZE(name);
+        GetUserNameW(name, &size);
+        computer_ = computer;
+        user_ = userText.empty() ? name : userText;
+        domain_ = domainText.empty() ? computer_ : domainText;
+        connected_ = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL* connected) override {
+        return OutBool(connected_, connected);
+    }
+    HRESULT STDMETHODCALLTYPE get_TargetServer(BSTR* server) override {
+        return connected_ ? OutText(computer_, server) : kNotConnected;
+    }
+    HRESULT STDMETHODCALLTYPE get_ConnectedUser(BSTR* user) override {
+        return connected_ ? OutText(user_, user) : kNotConnected;
+    }
+    HRESULT STDMETHODCALLTYPE get_ConnectedDomain(BSTR* domain) override {
+        return connected_ ? OutText(domain_, domain) : kNotConnected;
+    }
+    // Task Scheduler 1.2 (the schema version this service writes).
+    HRESULT STDMETHODCALLTYPE get_HighestVersion(DWORD* version) override {
+        if (!version)
+            return E_POINTER;
+        *version = (1u << 16) | 2u;
+        return S_OK;
+    }
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskService); }
+
+private:
+    bool connected_ = false;
+    std::wstring computer_, user_, domain_;
+};
+
+class Factory : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
+            return E_NOINTERFACE;
+        *ppv = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    // One static factory for the life of the module.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        TaskService* service = new TaskService;
+        const HRESULT hr = service->QueryInterface(riid, ppv);
+        service->Release();
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (lock)
+            InterlockedIncrement(&g_locks);
+        else
+            InterlockedDecrement(&g_locks);
+        return S_OK;
+    }
+};
+
+Factory g_factory;
+
+} // namespace
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualCLSID(clsid, CLSID_TaskScheduler))
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(riid, ppv);
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE;
+}
