@@ -7,13 +7,16 @@ cooling, grey for a step not reached yet).
     tools/make-pictures.py <output folder>
 
 writes the bitmaps (24-bit, on the dialog face colour) and icons (32-bit
-with alpha, 16 to 48 pixels) that main/zbMain.rc names. The pictures are
+with alpha, 16 to 48 pixels) that main/zbMain.rc names. The step names of
+the read-me picture are set in IPA P Gothic (fonts-ipafont-gothic) through
+ImageMagick's convert. The pictures are
 committed; run this again only to change the drawing. Bitmaps are drawn for
 96 DPI and scaled by the program (smoothly) at higher settings; the icons
 carry a drawing per size, so Windows picks a sharp one at 144 DPI too.
 """
 import math
 import struct
+import subprocess
 import sys
 
 FACE = (240, 240, 240)
@@ -155,6 +158,25 @@ def question(c, cx, cy, s, colour):
     c.circle(cx, cy + s * 0.42, s * 0.1, colour)
 
 
+FONT = '/usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf'
+
+
+def text(c, cx, y, label, colour, size=12):
+    """Draws label centred on cx with its top at y (anti-aliased)."""
+    pgm = subprocess.run(['/usr/bin/convert', '-background', 'black', '-fill', 'white', '-font',
+                          FONT, '-pointsize', str(size), '-depth', '8', 'label:' + label, 'pgm:-'],
+                         check=True, capture_output=True).stdout
+    fields = pgm.split(maxsplit=4)
+    w, h = int(fields[1]), int(fields[2])
+    data = fields[4]
+    x0 = int(round(cx - w / 2))
+    for j in range(h):
+        for i in range(w):
+            cover = data[j * w + i] / 255.0
+            if cover > 0 and 0 <= x0 + i < c.width and 0 <= y + j < c.height:
+                c.blend(x0 + i, y + j, colour, cover)
+
+
 # Digits 1 to 5 of the read-me flow, 3 x 5 cells.
 DIGITS = {
     1: ['.#.', '##.', '.#.', '.#.', '###'],
@@ -222,9 +244,10 @@ def step_picture(step, frame):
 
 def flow_picture():
     """The read-me flow: charge, discharge, cool down, recharge, diagnose."""
-    c = Canvas(440, 92, FACE)
+    c = Canvas(440, 108, FACE)
     cells = [(GREEN, 1.0, 'bolt'), (AMBER, 0.15, 'down'), (BLUE, 0.15, 'snow'),
              (GREEN, 1.0, 'bolt'), (GREEN, 1.0, 'check')]
+    names = ['満充電', '放電', '冷却', '再充電', '診断']
     for i, (colour, level, mark) in enumerate(cells):
         x = 6 + i * 88
         badge(c, x + 10, 12, 9, i + 1, SLATE)
@@ -240,11 +263,12 @@ def flow_picture():
         else:
             c.circle(mx, my, 9.5, colour)
             check_mark(c, mx, my, 11, WHITE)
+        text(c, x + 28, 70, names[i], SLATE)
         if i < 4:
             arrow_right(c, x + 70, x + 84, 49, 12, GREY)
     # A bar under the steps: the whole refresh, ending in the diagnosis.
-    c.rect(6, 78, 370, 84, LIGHT_GREY, radius=3)
-    c.rect(358, 78, 420, 84, GREEN, radius=3)
+    c.rect(6, 96, 370, 102, LIGHT_GREY, radius=3)
+    c.rect(358, 96, 420, 102, GREEN, radius=3)
     return c
 
 
