@@ -67,6 +67,7 @@
 // Read-me dialog.
 #define IDC_README_CHECK 1019
 #define IDC_README_AREA 1103
+#define IDC_README_PICTURE 1102
 
 // Charge mode dialog.
 #define IDC_CM_PROMPT 1082

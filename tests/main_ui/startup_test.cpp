@@ -57,6 +57,14 @@ TEST_F(MainScreenTest, ASecondInstanceHandsOverOrComplainsAndEnds) {
     EXPECT_TRUE(testenv::WaitUntil([&] { return !IsWindow(dialog); }, ui::kWaitMs));
 }
 
+TEST_F(MainScreenTest, AnUpperCaseSwitchIsInvalidYetTheScreenStarts) {
+    SetUpMachine(L"one");
+    MainScreen main(L"/ICON");
+    ASSERT_TRUE(main.Ready());
+    EXPECT_TRUE(IsWindowVisible(main.Window()));
+    EXPECT_NE(std::wstring::npos, main.Process().StdErr().find(kInvalidOption));
+}
+
 TEST_F(MainScreenTest, ConfigPathsAreCheckedBeforeAnyFileIsTouched) {
     SetUpMachine(L"one");
     const std::wstring noPath = L"設定ファイルのパスは指定していません。";
