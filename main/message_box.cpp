@@ -143,7 +143,7 @@ HRESULT CALLBACK SleepCallback(HWND hDlg, UINT uNotification, WPARAM, LPARAM, LO
             break;
         const int nLeft = TickCountdown(pState);
         WCHAR szText[kResourceCch] = {};
-        FormatCountdown(*pState, nLeft < 0 ? 0 : nLeft, szText, ARRAYSIZE(szText));
+        FormatCountdown(*pState, nLeft, szText, ARRAYSIZE(szText));
         SendMessageW(hDlg, TDM_SET_ELEMENT_TEXT, TDE_CONTENT, reinterpret_cast<LPARAM>(szText));
         if (pState->bSleep)
             PostMessageW(hDlg, WM_CLOSE, 0, 0);
@@ -165,7 +165,7 @@ constexpr INT_PTR kCountdownElapsed = IDOK;
 void ShowCountdownText(HWND hDlg, SleepCountdown* pState) {
     const int nLeft = TickCountdown(pState);
     WCHAR szText[kResourceCch] = {};
-    FormatCountdown(*pState, nLeft < 0 ? 0 : nLeft, szText, ARRAYSIZE(szText));
+    FormatCountdown(*pState, nLeft, szText, ARRAYSIZE(szText));
     SetDlgItemTextW(hDlg, IDC_COUNTDOWN_TEXT, szText);
     if (pState->bSleep)
         EndDialog(hDlg, kCountdownElapsed);

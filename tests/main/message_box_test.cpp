@@ -121,7 +121,7 @@ protected:
                   RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZEL\\VADOvur\\Refresh",
                                   L"PCSleep", REG_DWORD, &seconds, sizeof(seconds)));
     }
-    static bool IsXP() { return lstrcmpW(GetParam(), L"winxp") == 0; }
+    static bool IsXP() { return lstrcmpW(GetParam(), L"winxp64") == 0; }
 };
 
 TEST_P(MessageBoxTest, SleepCountdown) {
@@ -175,6 +175,6 @@ TEST_P(MessageBoxTest, OneCustomButtonAnswersZero) {
     EXPECT_EQ(IsXP() ? IDOK : 0, helper.WaitExit());
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, MessageBoxTest, ::testing::Values(L"win7", L"winxp"));
+INSTANTIATE_TEST_SUITE_P(Versions, MessageBoxTest, ::testing::Values(L"win7", L"winxp64"));
 
 } // namespace
