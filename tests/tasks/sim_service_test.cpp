@@ -83,7 +83,7 @@ TEST_F(SimTasks, SchtasksRoundTrip) {
         0, Command(L"cmd.exe /c schtasks /create /xml " + Quoted(file) + L" /tn " + name + L" "));
     EXPECT_NE(std::wstring::npos, TaskFile(kLogonTask).find(L"<LogonTrigger>"));
 
-    ASSERT_EQ(0, Schtasks(L"/Change /Delay 0002:30 /tn " + name + L" "));
+    ASSERT_EQ(0, Command(L"cmd.exe /c schtasks /Change /Delay 0002:30 /tn " + name + L" "));
     EXPECT_NE(std::wstring::npos, TaskFile(kLogonTask).find(L"<Delay>PT2M30S</Delay>"));
     ASSERT_EQ(0, Schtasks(L"/change /tn " + name + L" /disable"));
     EXPECT_NE(std::wstring::npos, TaskFile(kLogonTask).find(L"<Enabled>false</Enabled>"));
