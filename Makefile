@@ -7,7 +7,7 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean format
+.PHONY: all deps configure build test demo bench screenshots clean format
 
 all: build
 
@@ -31,6 +31,10 @@ demo: build
 # Figures of a whole simulated refresh (not a test): see README.md.
 bench: build
 	@tools/bench $(BUILD)
+
+# PNGs of the main screen's windows into docs/screenshots (see README.md).
+screenshots: build
+	@tools/screenshots $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

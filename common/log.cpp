@@ -234,6 +234,26 @@ void WriteConsoleMessage(HINSTANCE hInstance, UINT uStringId) {
     LoadResourceText(hInstance, uStringId, text, ARRAYSIZE(text));
     if (text[0] == L'\0')
         return;
+    // Standard error handed over as a file or a pipe (a script's "2>file", a
+    // caller reading the output) gets the text itself, in UTF-8 with a line
+    // end: that is where such a caller looks, and no console is opened.
+    const HANDLE inherited = GetStdHandle(STD_ERROR_HANDLE);
+    const DWORD type =
+        inherited && inherited != INVALID_HANDLE_VALUE ? GetFileType(inherited) : FILE_TYPE_UNKNOWN;
+    if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) {
+        char utf8[LOG_RESOURCE_CCH * 3 + 2] = {};
+        const int cb =
+            WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof(utf8) - 2, nullptr, nullptr);
+        if (cb > 0) {
+            StringCchCatA(utf8, ARRAYSIZE(utf8), "\r\n");
+            size_t cbText = 0;
+            StringCchLengthA(utf8, ARRAYSIZE(utf8), &cbText);
+            DWORD written = 0;
+            if (!WriteFile(inherited, utf8, static_cast<DWORD>(cbText), &written, nullptr))
+                LogApiFailure(L"WriteConsoleMessage", __LINE__, L"WriteFile", GetLastError());
+        }
+        return;
+    }
     if (!AttachConsole(ATTACH_PARENT_PROCESS) && !AllocConsole())
         return;
 

@@ -1,0 +1,170 @@
+// The charge mode dialog: full charge, about 80 % or about 50 % for one
+// battery. A mode outside those three (charging held off by a refresh, or
+// a value the firmware made up) gets the refusal layout instead.
+#include "main/main_app.h"
+
+#include "common/help.h"
+#include "common/log.h"
+#include "common/window_base.h"
+#include "main/message_box.h"
+#include "main/program_ids.h"
+
+#include <memory>
+
+namespace zbmain {
+
+namespace {
+
+constexpr DWORD kChargeModeHelpTopic = 10136;
+
+struct ChargeModeState {
+    CBattery* battery = nullptr;
+};
+
+CBattery* BatteryOf(HWND hDlg) {
+    const ChargeModeState* state = zb::DialogState<ChargeModeState>(hDlg);
+    return state ? state->battery : nullptr;
+}
+
+void ShowRefusalLayout(HWND hDlg) {
+    CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, 0);
+    for (int id : {IDC_CM_FULL, IDC_CM_80, IDC_CM_50, IDC_CM_FULL_TEXT, IDC_CM_80_TEXT,
+                   IDC_CM_50_TEXT, IDC_CM_STORAGE_NOTE, IDOK}) {
+        EnableWindow(GetDlgItem(hDlg, id), FALSE);
+        ShowWindow(GetDlgItem(hDlg, id), SW_HIDE);
+    }
+    ShowWindow(GetDlgItem(hDlg, IDC_CM_PROMPT), SW_HIDE);
+    ShowWindow(GetDlgItem(hDlg, IDCANCEL), SW_HIDE);
+    ShowWindow(GetDlgItem(hDlg, IDC_CM_REFRESH_NEEDED), SW_SHOW);
+    ShowWindow(GetDlgItem(hDlg, IDC_CM_REFUSAL_OK), SW_SHOW);
+    SendMessageW(hDlg, DM_SETDEFID, IDC_CM_REFUSAL_OK, 0);
+}
+
+void OnInit(HWND hDlg, CBattery* pBattery) {
+    SetWindowTextW(hDlg, App().title);
+
+    DWORD mode = 0;
+    const HRESULT hr = pBattery ? pBattery->GetChargeMode(&mode) : E_POINTER;
+    if (FAILED(hr)) {
+        WriteLog(L"ChargeModeDlgProc", __LINE__, L"Fail to GetChargeMode(). hr: %08x.", hr);
+        return;
+    }
+    switch (ChargeModeTextId(mode)) {
+    case IDS_MODE_FULL:
+        CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, IDC_CM_FULL);
+        break;
+    case IDS_MODE_80:
+        CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, IDC_CM_80);
+        break;
+    case IDS_MODE_50:
+        CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, IDC_CM_50);
+        break;
+    default:
+        ShowRefusalLayout(hDlg);
+        break;
+    }
+}
+
+void Close(HWND hDlg) {
+    EnableWindow(App().mainWindow, TRUE);
+    DestroyWindow(hDlg);
+}
+
+void Warn(HWND hDlg, UINT uMessageId) {
+    TaskDlgMessageBox(hDlg, uMessageId, IDS_APP_TITLE, MB_OK | MB_ICONWARNING);
+}
+
+void OnOk(HWND hDlg) {
+    CBattery* pBattery = BatteryOf(hDlg);
+    DWORD mode = 0;
+    // Nothing ticked happens only when the battery's mode could not be read:
+    // then there is no choice to write, and OK leaves the battery alone.
+    if (!ChosenChargeMode(IsDlgButtonChecked(hDlg, IDC_CM_FULL) == BST_CHECKED,
+                          IsDlgButtonChecked(hDlg, IDC_CM_80) == BST_CHECKED,
+                          IsDlgButtonChecked(hDlg, IDC_CM_50) == BST_CHECKED, &mode)) {
+        Close(hDlg);
+        return;
+    }
+    SYSTEM_POWER_STATUS status = {};
+    if (!pBattery || !GetPowerStatusDoubleCheck(&status, pBattery) ||
+        status.BatteryFlag == BATTERY_FLAG_UNKNOWN ||
+        (status.BatteryFlag & BATTERY_FLAG_NO_BATTERY)) {
+        Warn(hDlg, IDS_BATTERY_NOT_CONNECTED);
+        return;
+    }
+    if (FAILED(pBattery->SetChargeMode(mode)))
+        Warn(hDlg, IDS_CHARGEMODE_SET_FAILED);
+    SendMessageW(App().mainWindow, WM_USER_CHARGEMODECHANGED, 0, 0);
+    Close(hDlg);
+}
+
+void SelectByText(HWND hDlg, int idRadio) {
+    CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, idRadio);
+}
+
+INT_PTR CALLBACK ChargeModeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInit(hDlg, lParam ? reinterpret_cast<ChargeModeState*>(lParam)->battery : nullptr);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            OnOk(hDlg);
+            break;
+        case IDCANCEL:
+        case IDC_CM_REFUSAL_OK:
+            Close(hDlg);
+            break;
+        case IDC_BUTTON_HELP:
+            OpenHelp(GetDesktopWindow(), kChargeModeHelpTopic);
+            break;
+        case IDC_CM_FULL_TEXT:
+            SelectByText(hDlg, IDC_CM_FULL);
+            break;
+        case IDC_CM_80_TEXT:
+            SelectByText(hDlg, IDC_CM_80);
+            break;
+        case IDC_CM_50_TEXT:
+            SelectByText(hDlg, IDC_CM_50);
+            break;
+        default:
+            break;
+        }
+        return TRUE;
+    case WM_NCDESTROY:
+        if (App().chargeModeDialog == hDlg)
+            App().chargeModeDialog = nullptr;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+bool ChosenChargeMode(bool bFull, bool b80, bool b50, DWORD* pdwMode) {
+    if (!pdwMode)
+        return false;
+    if (bFull)
+        *pdwMode = CHARGEMODE_FULL;
+    else if (b80)
+        *pdwMode = CHARGEMODE_80;
+    else if (b50)
+        *pdwMode = CHARGEMODE_50;
+    else
+        return false;
+    return true;
+}
+
+HWND CreateChargeModeDialog(HWND hParent, CBattery* pBattery) {
+    std::unique_ptr<ChargeModeState> state(new ChargeModeState);
+    state->battery = pBattery;
+    HWND hDlg = zb::CreateDialogWithState<ChargeModeDlgProc>(
+        App().instance, MAKEINTRESOURCEW(IDD_CHARGEMODE), hParent, std::move(state));
+    if (!hDlg)
+        LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
+    return hDlg;
+}
+
+} // namespace zbmain

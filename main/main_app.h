@@ -1,0 +1,136 @@
+// The main screen: its process-wide state, start-up, the main window with
+// its dialog and pages, and the small dialogs they open.
+//
+// All of it lives on the one user-interface thread. Other processes reach
+// the main window only by window messages (WM_USER_SHOWREFRESH,
+// WM_USER_SHOWCOMPLETE), found by its class name "zbMain".
+#pragma once
+
+#include <windows.h>
+
+#include "battery/battery.h"
+#include "common/util.h"
+
+namespace zbmain {
+
+// Commands of the main window (WM_COMMAND low word; the high word carries a
+// battery number where one is needed).
+constexpr WORD IDM_SHOW_COMPLETE = 0x8008;
+constexpr WORD IDM_START_REFRESH = 0x8009;
+constexpr WORD IDM_SHOW_README = 0x800B;
+constexpr WORD IDM_CONFIRM_REFRESH = 0x800C;
+constexpr WORD IDM_RESERVATION = 0x800E;
+constexpr WORD IDM_CHARGEMODE = 0x800F;
+
+// Window messages; the first and the fourth also come from other processes.
+constexpr UINT WM_USER_SHOWREFRESH = 0x8402;
+constexpr UINT WM_USER_UPDATERESULT = 0x8403;
+constexpr UINT WM_USER_UPDATEBATTERY = 0x8404;
+constexpr UINT WM_USER_SHOWCOMPLETE = 0x8405;
+constexpr UINT WM_USER_CHARGEMODECHANGED = 0x8407;
+constexpr UINT WM_USER_TOASTACTIVATED = 0x8801;
+
+// Timer of the battery query retry, and its bound (ticks of a second).
+constexpr UINT_PTR TIMER_BATTERY_QUERY = 2;
+constexpr int BATTERY_QUERY_MAX_TICKS = 120;
+
+constexpr size_t TITLE_CCH = 100;
+
+// Class names of the refresh and completion windows, which other code (and
+// other instances) look for.
+constexpr wchar_t REFRESH_WINDOW_CLASS[] = L"RefreshWnd";
+constexpr wchar_t COMPLETE_WINDOW_CLASS[] = L"CompleteWnd";
+
+// The program's state.
+struct MainApp {
+    HINSTANCE instance = nullptr;
+    WCHAR title[TITLE_CCH] = L"";
+    WCHAR className[TITLE_CCH] = L"";
+    CBatteryArray* batteries = nullptr;
+    BOOL sleepAfterCompletion = FALSE;
+    BOOL windowShown = FALSE;
+
+    HWND mainWindow = nullptr;
+    HWND mainDialog = nullptr;
+    HWND diagnosisPage = nullptr;
+    HWND battery1Page = nullptr;
+    HWND battery2Page = nullptr;
+    HWND readMe = nullptr;
+    HWND refreshDialog = nullptr;
+    HWND completeWindow = nullptr;
+    HWND confirmDialog = nullptr;
+    HWND reservationDialog = nullptr;
+    HWND chargeModeDialog = nullptr;
+    HWND keyboardOwner = nullptr;
+
+    HBRUSH whiteBrush = nullptr;
+    int queryRetryCount = 0;
+};
+
+MainApp& App();
+
+// ---- Start-up and command line (plain decisions) ---------------------------
+
+// True when the map holds more keys than the program path.
+bool HasArguments(const CommandLineMap& args);
+bool HasSwitch(const CommandLineMap& args, LPCWSTR lpszSwitch);
+
+// What a first instance does with its command line.
+enum class FirstInstanceAction { Import, Export, StartNormally, StartAfterInvalidOption };
+FirstInstanceAction DecideFirstInstance(const CommandLineMap& args);
+
+// What a second instance does before it exits.
+enum class SecondInstanceAction { Nothing, ShowRefresh, ShowComplete, ScreenOpen, InvalidOption };
+SecondInstanceAction DecideSecondInstance(const CommandLineMap& args);
+
+// 0 when the path of "/import" or "/export" may be handed on, else
+// ERROR_BAD_PATHNAME (empty, too long, or long but not a UNC path).
+DWORD CheckConfigPath(LPCWSTR lpszPath);
+
+// Console message for an import's or export's result; 0 for none.
+UINT ConsoleMessageForResult(DWORD dwResult, bool bImport, bool bEmptyPath);
+
+// 1 unless "/icon" was given and the main window has never been shown.
+int IsWindowShowMode();
+
+// ---- Battery pages (plain decisions) ----------------------------------------
+
+// Text of a charge mode value on a battery page; NotChargeLimit is handled
+// by the caller (it is rewritten to full charge first).
+UINT ChargeModeTextId(DWORD dwMode);
+
+// The charge mode dialog's ticked button: 0 full, 80, 50; false when none
+// is ticked, so that nothing is written.
+bool ChosenChargeMode(bool bFull, bool b80, bool b50, DWORD* pdwMode);
+
+// ---- Windows ----------------------------------------------------------------
+
+BOOL RegisterMainWindowClass(HINSTANCE hInstance);
+BOOL InitInstance(HINSTANCE hInstance, int nCmdShow);
+int RunMessageLoop(HACCEL hAccel);
+LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+HWND CreateMainDialog(HWND hParent);
+// Page of tab index nTab: 0 diagnosis, 1 battery 1 (battery 2 when there is
+// no battery 1), 2 battery 2.
+HWND PageOfTab(int nTab);
+void SetDlgInfo(HWND hWnd, const CBatteryArray* pBatteryArray);
+void SetBattDlg1Info(HWND hDlg, CBattery* pBattery);
+void SetBattDlg2Info(HWND hDlg, CBattery* pBattery);
+void EnableRefreshButtons1(HWND hDlg, BOOL bEnable);
+void EnableRefreshButtons2(HWND hDlg, BOOL bEnable);
+// The reserved refresh's start time, when one lies ahead.
+bool GetReservationDisplay(SYSTEMTIME* pStart);
+
+HWND CreateReadMeDialog(HWND hParent);
+HWND CreateChargeModeDialog(HWND hParent, CBattery* pBattery);
+void ShowAboutBox(HWND hParent);
+
+// ---- Windows of the refresh run (not built into this program yet) -----------
+
+HWND CreateRefreshWindow(UINT uBattNo);
+HWND CreateCompleteWindow();
+HWND CreateConfirmDialog(HWND hParent, CBattery* pBattery);
+HWND CreateReservationDialog(HWND hParent, CBatteryArray* pBatteries);
+
+} // namespace zbmain

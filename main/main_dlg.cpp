@@ -1,0 +1,368 @@
+// The main dialog: a tab control with the diagnosis page and one refresh
+// page per battery present.
+#include "main/main_app.h"
+
+#include <commctrl.h>
+#include <strsafe.h>
+
+#include "common/help.h"
+#include "common/log.h"
+#include "main/program_ids.h"
+#include "main/reservation_query.h"
+#include "main/result_info.h"
+
+namespace zbmain {
+
+namespace {
+
+constexpr DWORD kMainHelpTopic = 10129;
+
+// Control ids of one battery page.
+struct PageIds {
+    UINT battNo;
+    int start, reserve, chargeMode;
+    int schedule, lastDate;
+    int group, explanation, modeLabel, modeText;
+};
+constexpr PageIds kPage1 = {1,
+                            IDC_BUTTON_REFRESH1,
+                            IDC_BUTTON_RESERVE1,
+                            IDC_BUTTON_CHAREGEMODE1,
+                            IDC_SCHEDULE1,
+                            IDC_LASTDATE1,
+                            IDC_MODE_GROUP1,
+                            IDC_MODE_EXPLAIN1,
+                            IDC_MODE_LABEL1,
+                            IDC_MODE_TEXT1};
+constexpr PageIds kPage2 = {2,
+                            IDC_BUTTON_REFRESH2,
+                            IDC_BUTTON_RESERVE2,
+                            IDC_BUTTON_CHAREGEMODE2,
+                            IDC_SCHEDULE2,
+                            IDC_LASTDATE2,
+                            IDC_MODE_GROUP2,
+                            IDC_MODE_EXPLAIN2,
+                            IDC_MODE_LABEL2,
+                            IDC_MODE_TEXT2};
+
+void SetItemTextFromResource(HWND hDlg, int id, UINT uStringId) {
+    WCHAR text[260] = L"";
+    LoadStringW(App().instance, uStringId, text, ARRAYSIZE(text));
+    SetDlgItemTextW(hDlg, id, text);
+}
+
+void SetItemDate(HWND hDlg, int id, UINT uFormatId, const SYSTEMTIME& st, bool bWithTime) {
+    WCHAR format[64] = L"";
+    WCHAR text[64] = L"";
+    LoadStringW(App().instance, uFormatId, format, ARRAYSIZE(format));
+    if (bWithTime)
+        StringCchPrintfW(text, ARRAYSIZE(text), format, st.wYear, st.wMonth, st.wDay, st.wHour,
+                         st.wMinute);
+    else
+        StringCchPrintfW(text, ARRAYSIZE(text), format, st.wYear, st.wMonth, st.wDay);
+    SetDlgItemTextW(hDlg, id, text);
+}
+
+void EnableRefreshButtons(HWND hDlg, const PageIds& ids, BOOL bEnable) {
+    for (int id : {ids.start, ids.reserve, ids.chargeMode})
+        EnableWindow(GetDlgItem(hDlg, id), bEnable);
+}
+
+void ShowModeControls(HWND hDlg, const PageIds& ids, int nShow) {
+    for (int id : {ids.chargeMode, ids.explanation, ids.group, ids.modeLabel, ids.modeText})
+        ShowWindow(GetDlgItem(hDlg, id), nShow);
+}
+
+void SetBattDlgInfo(HWND hDlg, CBattery* pBattery, const PageIds& ids, LPCWSTR lpszFunction) {
+    if (!pBattery) {
+        LogNullArg(lpszFunction, __LINE__, L"pBattery");
+        return;
+    }
+    SYSTEMTIME start = {};
+    if (GetReservationDisplay(&start))
+        SetItemDate(hDlg, ids.schedule, IDS_FORMAT_MINUTE, start, true);
+    else
+        SetItemTextFromResource(hDlg, ids.schedule, IDS_NOT_SET);
+
+    SetItemTextFromResource(hDlg, ids.lastDate, IDS_NOT_YET_DONE);
+    SYSTEMTIME last = {};
+    if (SUCCEEDED(pBattery->GetLastRefreshDay(&last)))
+        SetItemDate(hDlg, ids.lastDate, IDS_DATE_FORMAT, last, false);
+
+    // A battery to be replaced, or one the firmware protects, is not
+    // refreshed; nothing on this page turns the buttons back on.
+    if (pBattery->GetBatteryHealth() == BATTERY_HEALTH_CAUTION ||
+        pBattery->IsBatteryChargeDisabled())
+        EnableRefreshButtons(hDlg, ids, FALSE);
+
+    if (!pBattery->IsChargeModeSupported())
+        return;
+    ShowModeControls(hDlg, ids, SW_SHOW);
+    ShowWindow(GetDlgItem(hDlg, ids.modeText), SW_HIDE);
+    DWORD mode = 0;
+    if (FAILED(pBattery->GetChargeMode(&mode)))
+        return;
+    UINT textId = ChargeModeTextId(mode);
+    if (mode == GetRegNotChargeLimit()) {
+        // Charging held off belongs to a refresh; outside one the battery
+        // goes back to full charge.
+        textId =
+            SUCCEEDED(pBattery->SetChargeMode(CHARGEMODE_FULL)) ? IDS_MODE_FULL : IDS_MODE_ERROR;
+    }
+    SetItemTextFromResource(hDlg, ids.modeText, textId);
+    ShowWindow(GetDlgItem(hDlg, ids.modeText), SW_SHOW);
+}
+
+// ---- Pages ------------------------------------------------------------------------
+
+HWND MainWindowOf(HWND hPage) {
+    // page -> tab control -> main dialog -> main window
+    return GetParent(GetParent(GetParent(hPage)));
+}
+
+INT_PTR BatteryPageProc(const PageIds& ids, LPCWSTR lpszFill, HWND hDlg, UINT message,
+                        WPARAM wParam, LPARAM lParam) {
+    CBattery* pBattery = reinterpret_cast<CBattery*>(GetWindowLongPtrW(hDlg, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
+        ShowModeControls(hDlg, ids, SW_HIDE);
+        SetBattDlgInfo(hDlg, reinterpret_cast<CBattery*>(lParam), ids, lpszFill);
+        return TRUE;
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        HWND hMain = MainWindowOf(hDlg);
+        if (id == ids.start)
+            PostMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDM_CONFIRM_REFRESH, ids.battNo), 0);
+        else if (id == ids.reserve)
+            PostMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDM_RESERVATION, 0), 0);
+        else if (id == ids.chargeMode)
+            PostMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDM_CHARGEMODE, ids.battNo), 0);
+        return TRUE;
+    }
+    case WM_USER_UPDATEBATTERY:
+        SetBattDlgInfo(hDlg, pBattery, ids, lpszFill);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK Battery1PageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    return BatteryPageProc(kPage1, L"SetBattDlg1Info", hDlg, message, wParam, lParam);
+}
+
+INT_PTR CALLBACK Battery2PageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    return BatteryPageProc(kPage2, L"SetBattDlg2Info", hDlg, message, wParam, lParam);
+}
+
+INT_PTR CALLBACK DiagnosisPageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
+        SetResultDlgInfo(hDlg, reinterpret_cast<const CBatteryArray*>(lParam));
+        return TRUE;
+    case WM_USER_UPDATERESULT:
+        SetResultDlgInfo(
+            hDlg, reinterpret_cast<const CBatteryArray*>(GetWindowLongPtrW(hDlg, DWLP_USER)));
+        return TRUE;
+    case WM_CTLCOLORSTATIC:
+        if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IDC_RESULT_MESSAGE &&
+            App().whiteBrush) {
+            SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
+            return reinterpret_cast<INT_PTR>(App().whiteBrush);
+        }
+        return FALSE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            EnableWindow(GetParent(hDlg), TRUE);
+            DestroyWindow(hDlg);
+        }
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+// ---- Main dialog --------------------------------------------------------------------
+
+void PlacePage(HWND hTab, HWND hPage) {
+    RECT rc = {};
+    GetClientRect(hTab, &rc);
+    MoveWindow(hPage, rc.left + 1, rc.top + 28, (rc.right - 3) - (rc.left + 1),
+               (rc.bottom - 2) - (rc.top + 28), TRUE);
+}
+
+void ShowTabPage(HWND hTab, int nTab) {
+    const MainApp& app = App();
+    HWND selected = PageOfTab(nTab);
+    for (HWND page : {app.diagnosisPage, app.battery1Page, app.battery2Page}) {
+        if (page && page != selected)
+            ShowWindow(page, SW_HIDE);
+    }
+    if (selected) {
+        PlacePage(hTab, selected);
+        ShowWindow(selected, SW_SHOW);
+        InvalidateRect(selected, nullptr, TRUE);
+    }
+}
+
+void InsertTab(HWND hTab, int nIndex, LPCWSTR lpszLabel) {
+    TCITEMW item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = const_cast<LPWSTR>(lpszLabel);
+    TabCtrl_InsertItem(hTab, nIndex, &item);
+}
+
+void OnMainDialogInit(HWND hDlg, CBatteryArray* pBatteries) {
+    MainApp& app = App();
+    SetWindowTextW(hDlg, app.title);
+    HWND hTab = GetDlgItem(hDlg, IDC_TAB);
+    CBattery* pBattery1 = pBatteries ? pBatteries->GetBattery(1) : nullptr;
+    CBattery* pBattery2 = pBatteries ? pBatteries->GetBattery(2) : nullptr;
+
+    app.diagnosisPage =
+        CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_DIAGNOSIS_PAGE), hTab,
+                           DiagnosisPageDlgProc, reinterpret_cast<LPARAM>(pBatteries));
+    if (pBattery1) {
+        app.battery1Page =
+            CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_BATTERY1_PAGE), hTab,
+                               Battery1PageDlgProc, reinterpret_cast<LPARAM>(pBattery1));
+    }
+    if (pBattery2) {
+        app.battery2Page =
+            CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_BATTERY2_PAGE), hTab,
+                               Battery2PageDlgProc, reinterpret_cast<LPARAM>(pBattery2));
+    }
+
+    int index = 0;
+    InsertTab(hTab, index++, L"バッテリ診断結果");
+    if (pBattery1)
+        InsertTab(hTab, index++, L"バッテリのリフレッシュ");
+    if (pBattery2)
+        InsertTab(hTab, index++, L"バッテリ（セカンダリ）のリフレッシュ");
+    TabCtrl_SetCurSel(hTab, 0);
+    ShowTabPage(hTab, 0);
+}
+
+INT_PTR CALLBACK MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainApp& app = App();
+    switch (message) {
+    case WM_INITDIALOG:
+        app.mainDialog = hDlg;
+        OnMainDialogInit(hDlg, reinterpret_cast<CBatteryArray*>(lParam));
+        return TRUE;
+    case WM_NOTIFY: {
+        const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lParam);
+        if (hdr->idFrom == IDC_TAB && hdr->code == TCN_SELCHANGE)
+            ShowTabPage(hdr->hwndFrom, TabCtrl_GetCurSel(hdr->hwndFrom));
+        return TRUE;
+    }
+    case WM_PAINT: {
+        HWND hTab = GetDlgItem(hDlg, IDC_TAB);
+        if (HWND page = PageOfTab(TabCtrl_GetCurSel(hTab)))
+            InvalidateRect(page, nullptr, TRUE);
+        return FALSE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDCANCEL:
+            SendMessageW(GetParent(hDlg), WM_CLOSE, 0, 0);
+            break;
+        case IDC_BUTTON_HELP:
+            OpenHelp(GetDesktopWindow(), kMainHelpTopic);
+            break;
+        case IDC_BUTTON_README:
+            PostMessageW(GetParent(hDlg), WM_COMMAND, MAKEWPARAM(IDM_SHOW_README, 0), 0);
+            break;
+        default:
+            break;
+        }
+        return TRUE;
+    case WM_USER_UPDATERESULT:
+        if (app.diagnosisPage)
+            SendMessageW(app.diagnosisPage, WM_USER_UPDATERESULT, 0, 0);
+        return TRUE;
+    case WM_USER_UPDATEBATTERY:
+    case WM_USER_CHARGEMODECHANGED:
+        for (HWND page : {app.battery1Page, app.battery2Page}) {
+            if (page)
+                SendMessageW(page, WM_USER_UPDATEBATTERY, 0, 0);
+        }
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+UINT ChargeModeTextId(DWORD dwMode) {
+    if (dwMode == CHARGEMODE_FULL)
+        return IDS_MODE_FULL;
+    if (dwMode >= 65 && dwMode <= 80)
+        return IDS_MODE_80;
+    if (dwMode >= 50 && dwMode <= 64)
+        return IDS_MODE_50;
+    return IDS_MODE_ERROR;
+}
+
+bool IsReservationAhead(HRESULT hrRead, const SYSTEMTIME& start, const SYSTEMTIME& now) {
+    return SUCCEEDED(hrRead) && CompareSystemTime(&start, &now) > 0;
+}
+
+bool GetReservationDisplay(SYSTEMTIME* pStart) {
+    if (!pStart)
+        return false;
+    const HRESULT hr = ReadReservedStartTime(pStart);
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    return IsReservationAhead(hr, *pStart, now);
+}
+
+HWND PageOfTab(int nTab) {
+    const MainApp& app = App();
+    switch (nTab) {
+    case 0:
+        return app.diagnosisPage;
+    case 1:
+        return app.battery1Page ? app.battery1Page : app.battery2Page;
+    case 2:
+        return app.battery2Page;
+    default:
+        return nullptr;
+    }
+}
+
+HWND CreateMainDialog(HWND hParent) {
+    MainApp& app = App();
+    HWND hDlg = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_MAIN), hParent, MainDlgProc,
+                                   reinterpret_cast<LPARAM>(app.batteries));
+    if (!hDlg)
+        LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
+    return hDlg;
+}
+
+void SetDlgInfo(HWND hWnd, const CBatteryArray* pBatteryArray) {
+    if (IsNullArg(pBatteryArray, L"SetDlgInfo", __LINE__, L"pBatteryArray"))
+        return;
+    SetResultDlgInfo(hWnd, pBatteryArray);
+}
+
+void SetBattDlg1Info(HWND hDlg, CBattery* pBattery) {
+    SetBattDlgInfo(hDlg, pBattery, kPage1, L"SetBattDlg1Info");
+}
+
+void SetBattDlg2Info(HWND hDlg, CBattery* pBattery) {
+    SetBattDlgInfo(hDlg, pBattery, kPage2, L"SetBattDlg2Info");
+}
+
+void EnableRefreshButtons1(HWND hDlg, BOOL bEnable) {
+    EnableRefreshButtons(hDlg, kPage1, bEnable);
+}
+
+void EnableRefreshButtons2(HWND hDlg, BOOL bEnable) {
+    EnableRefreshButtons(hDlg, kPage2, bEnable);
+}
+
+} // namespace zbmain

@@ -1,0 +1,125 @@
+// zbMain.exe: the main screen. One instance per session; a second one hands
+// its request to the first by window message and ends. "/import" and
+// "/export" copy the charge modes to or from a file without a window.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <locale.h>
+#include <objbase.h>
+
+#include "common/handles.h"
+#include "common/help.h"
+#include "common/log.h"
+#include "common/toast.h"
+#include "ipc/pipe.h"
+#include "main/config_file.h"
+#include "main/main_app.h"
+#include "main/message_box.h"
+#include "main/program_ids.h"
+
+using namespace zbmain;
+
+namespace {
+
+void RunSecondInstance(HINSTANCE hInstance) {
+    CommandLineMap args;
+    ParseCommandLine(args);
+    HWND hRunning = FindWindowW(L"zbMain", nullptr);
+    if (!hRunning)
+        return;
+    switch (DecideSecondInstance(args)) {
+    case SecondInstanceAction::ShowRefresh:
+        SendMessageW(hRunning, WM_USER_SHOWREFRESH, HasSwitch(args, L"/sleep") ? 1 : 0, 0);
+        break;
+    case SecondInstanceAction::ShowComplete:
+        SendMessageW(hRunning, WM_USER_SHOWCOMPLETE, 0, 0);
+        break;
+    case SecondInstanceAction::ScreenOpen:
+        WriteConsoleMessage(hInstance, IDS_CONFIG_SCREEN_OPEN);
+        break;
+    case SecondInstanceAction::InvalidOption:
+        WriteConsoleMessage(hInstance, IDS_INVALID_OPTION);
+        break;
+    case SecondInstanceAction::Nothing:
+        break;
+    }
+}
+
+// "/import" or "/export": the path check, the copy, and the console
+// message of a failure.
+void RunConfigCommand(HINSTANCE hInstance, const CommandLineMap& args, bool bImport,
+                      const CBatteryArray& batteries) {
+    const std::wstring& path = args.at(bImport ? L"/import" : L"/export");
+    DWORD result = CheckConfigPath(path.c_str());
+    if (result == 0)
+        result = bImport ? ImportConfigFile(path.c_str(), batteries)
+                         : ExportConfigFile(path.c_str(), batteries);
+    const UINT message = ConsoleMessageForResult(result, bImport, path.empty());
+    if (message)
+        WriteConsoleMessage(hInstance, message);
+}
+
+} // namespace
+
+int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
+    zb::UniqueHandle instanceMutex(CreateMutexW(nullptr, FALSE, L"vadovurMUTEX2"));
+    const DWORD mutexError = GetLastError();
+    if (mutexError == ERROR_ALREADY_EXISTS || mutexError == ERROR_ACCESS_DENIED) {
+        RunSecondInstance(hInstance);
+        return 0;
+    }
+
+    MainApp& app = App();
+    app.instance = hInstance;
+    if (PipeCheckUser(PIPE2_NAME) == PIPE_USER_OTHER) {
+        TaskDlgMessageBox(nullptr, IDS_OTHER_USER_REFRESHING, IDS_APP_TITLE, MB_ICONWARNING,
+                          IDS_EXIT);
+        return 0;
+    }
+
+    LoadStringW(hInstance, IDS_APP_TITLE, app.title, ARRAYSIZE(app.title));
+    LoadStringW(hInstance, IDS_CLASS_NAME, app.className, ARRAYSIZE(app.className));
+    RegisterMainWindowClass(hInstance);
+    _wsetlocale(LC_ALL, L"");
+    CoInitialize(nullptr);
+
+    CBatteryArray batteries;
+    app.batteries = &batteries;
+    CommandLineMap args;
+    ParseCommandLine(args);
+    app.sleepAfterCompletion = HasSwitch(args, L"/sleep") ? TRUE : FALSE;
+
+    switch (DecideFirstInstance(args)) {
+    case FirstInstanceAction::Import:
+    case FirstInstanceAction::Export:
+        RunConfigCommand(hInstance, args, DecideFirstInstance(args) == FirstInstanceAction::Import,
+                         batteries);
+        CoUninitialize();
+        return 0;
+    case FirstInstanceAction::StartAfterInvalidOption:
+        WriteConsoleMessage(hInstance, IDS_INVALID_OPTION);
+        break;
+    case FirstInstanceAction::StartNormally:
+        break;
+    }
+
+    const HRESULT hrToast = GetToastLibrary().InitializeToast();
+    if (FAILED(hrToast))
+        WriteLog(L"wWinMain", __LINE__, L"ToastDll Init Failed. hr: %08x.\n", hrToast);
+
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    if (!InitInstance(hInstance, IsWindowShowMode() == 1 ? SW_SHOWNORMAL : SW_HIDE)) {
+        GetToastLibrary().FinalizeToast();
+        CoUninitialize();
+        return 0;
+    }
+
+    HACCEL hAccel = LoadAcceleratorsW(hInstance, MAKEINTRESOURCEW(IDC_ZBMAIN));
+    const DWORD_PTR helpCookie = InitializeHelp();
+    const int exitCode = RunMessageLoop(hAccel);
+    UninitializeHelp(helpCookie);
+    GetToastLibrary().FinalizeToast();
+    CoUninitialize();
+    return exitCode;
+}

@@ -1,0 +1,130 @@
+// How zbMain.exe starts: the hand-over to a running main screen, the
+// command line's console messages, and the read-me on the first start.
+#include "main_ui_support.h"
+
+#include <fstream>
+
+using namespace mainui;
+
+namespace {
+
+constexpr wchar_t kInvalidOption[] = L"無効なコマンドラインオプションが指定されています。";
+
+// Runs a second program to its end; its standard error.
+std::wstring RunToEnd(const std::wstring& args, int* exitCode = nullptr) {
+    ui::Program program(L"zbMain.exe", args);
+    const int code = program.Wait();
+    if (exitCode)
+        *exitCode = code;
+    return program.StdErr();
+}
+
+std::wstring TempFile(const wchar_t* name) {
+    wchar_t dir[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, dir);
+    return std::wstring(dir) + name;
+}
+
+} // namespace
+
+TEST_F(MainScreenTest, ASecondInstanceHandsOverOrComplainsAndEnds) {
+    SetUpMachine(L"one");
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    HWND dialog = main.OpenChargeMode(1);
+    ASSERT_NE(nullptr, dialog);
+
+    int code = -1;
+    EXPECT_EQ(L"", RunToEnd(L"", &code)) << "no arguments: silent";
+    EXPECT_EQ(0, code);
+    EXPECT_NE(std::wstring::npos, RunToEnd(L"/sleep", &code).find(kInvalidOption));
+    EXPECT_EQ(0, code);
+    EXPECT_NE(std::wstring::npos,
+              RunToEnd(L"/import C:\\x.ini").find(L"設定画面が表示されています。"));
+    EXPECT_TRUE(IsWindow(dialog)) << "the running screen was touched";
+
+    // "/icon" asks the running screen to show the refresh, which first
+    // closes the small dialogs.
+    EXPECT_EQ(L"", RunToEnd(L"/icon", &code));
+    EXPECT_EQ(0, code);
+    EXPECT_TRUE(testenv::WaitUntil([&] { return !IsWindow(dialog); }, ui::kWaitMs));
+
+    // "/comp" does the same for a stored outcome.
+    dialog = main.OpenChargeMode(1);
+    ASSERT_NE(nullptr, dialog);
+    SetUserSetting(L"LastRefreshStatus", 0);
+    EXPECT_EQ(L"", RunToEnd(L"/comp", &code));
+    EXPECT_TRUE(testenv::WaitUntil([&] { return !IsWindow(dialog); }, ui::kWaitMs));
+}
+
+TEST_F(MainScreenTest, AnUpperCaseSwitchIsInvalidYetTheScreenStarts) {
+    SetUpMachine(L"one");
+    MainScreen main(L"/ICON");
+    ASSERT_TRUE(main.Ready());
+    EXPECT_TRUE(IsWindowVisible(main.Window()));
+    EXPECT_NE(std::wstring::npos, main.Process().StdErr().find(kInvalidOption));
+}
+
+TEST_F(MainScreenTest, ConfigPathsAreCheckedBeforeAnyFileIsTouched) {
+    SetUpMachine(L"one");
+    const std::wstring noPath = L"設定ファイルのパスは指定していません。";
+    EXPECT_NE(std::wstring::npos, RunToEnd(L"/import").find(noPath));
+    EXPECT_NE(std::wstring::npos, RunToEnd(L"/import /sleep").find(noPath));
+
+    // A long path that is no UNC path: refused, the file left as it was.
+    std::wstring longPath = TempFile(L"");
+    while (longPath.size() < 290)
+        longPath += L"d\\";
+    longPath += L"zbmain.ini";
+    ASSERT_GT(longPath.size(), 260u);
+    EXPECT_NE(std::wstring::npos, RunToEnd(L"/export \"" + longPath + L"\"").find(kInvalidOption));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(longPath.c_str()));
+}
+
+TEST_F(MainScreenTest, ExportThenImportCarriesTheChargeModes) {
+    SetUpMachine(L"two", [](sim::Machine& m) {
+        m.battery[0].chargeMode = 80;
+        m.battery[1].chargeMode = 50;
+    });
+    const std::wstring file = TempFile(L"zbmain_roundtrip.ini");
+    DeleteFileW(file.c_str());
+    int code = -1;
+    EXPECT_EQ(L"", RunToEnd(L"/export \"" + file + L"\"", &code));
+    EXPECT_EQ(0, code);
+
+    testenv::CleanSuiteState();
+    EditMachine([](sim::Machine& m) {
+        m.battery[0].chargeMode = 0;
+        m.battery[1].chargeMode = 0;
+    });
+    EXPECT_EQ(L"", RunToEnd(L"/import \"" + file + L"\" /sleep", &code));
+    EXPECT_EQ(80u, ReadBattery(1).chargeMode);
+    EXPECT_EQ(50u, ReadBattery(2).chargeMode);
+    DeleteFileW(file.c_str());
+}
+
+TEST_F(MainScreenTest, TheReadMeShowsOnTheFirstStartUntilItsBoxIsTicked) {
+    SetUpMachine(L"one");
+    testenv::CleanSuiteState();
+    {
+        MainScreen main;
+        ASSERT_TRUE(main.Ready());
+        HWND readMe = ui::WaitForMessageBox(main.Pid(), kTitle);
+        ASSERT_NE(nullptr, readMe);
+        ASSERT_NE(nullptr, ui::Control(readMe, IDC_README_CHECK));
+        EXPECT_FALSE(IsWindowEnabled(main.Window()));
+        ui::Click(readMe, IDC_README_CHECK);
+        ASSERT_TRUE(testenv::WaitUntil([&] { return ui::IsChecked(readMe, IDC_README_CHECK); },
+                                       ui::kWaitMs));
+        ui::Click(readMe, IDOK);
+        EXPECT_TRUE(testenv::WaitUntil([&] { return !IsWindow(readMe); }, ui::kWaitMs));
+        EXPECT_TRUE(IsWindowEnabled(main.Window()));
+        EXPECT_EQ(1u, UserSetting(L"ReadMeCheck", 0));
+    }
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    // The read-me is posted at creation: by the time the window has
+    // answered a message sent after it, it would be there.
+    ui::Settle(main.Window());
+    EXPECT_EQ(nullptr, ui::WaitForMessageBox(main.Pid(), kTitle, 1500));
+}

@@ -1,0 +1,145 @@
+// zbmainbench: the main screen's start-up (process start to its main window
+// shown) against a bare Win32 window program under the same Wine, as a
+// ratio of medians over alternating runs, and the main screen's private
+// bytes once it is at rest.
+//
+//   zbmainbench [rounds]      (default 5)
+#include <windows.h>
+
+#include <psapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "common/reg.h"
+
+namespace {
+
+constexpr wchar_t kSuiteKey[] = L"SOFTWARE\\ZEL\\VADOvur";
+constexpr DWORD kWindowTimeoutMs = 30000;
+constexpr DWORD kRestMs = 2000;
+
+std::wstring BinDir() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path);
+    return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
+struct Search {
+    DWORD pid;
+    const wchar_t* className;
+    HWND found;
+};
+
+BOOL CALLBACK MatchVisible(HWND hWnd, LPARAM lParam) {
+    auto* search = reinterpret_cast<Search*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hWnd, &pid);
+    wchar_t name[64] = {};
+    GetClassNameW(hWnd, name, ARRAYSIZE(name));
+    if (pid == search->pid && IsWindowVisible(hWnd) && lstrcmpW(name, search->className) == 0) {
+        search->found = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct Run {
+    double startMs = -1;
+    SIZE_T privateBytes = 0;
+};
+
+// Starts the program, times it to its visible window, optionally waits for
+// rest and reads its private bytes, then closes it.
+Run TimeStart(const wchar_t* exe, const wchar_t* className, bool measureMemory) {
+    Run run;
+    const std::wstring path = BinDir() + exe;
+    std::wstring cmd = L"\"" + path + L"\"";
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    LARGE_INTEGER frequency, begin, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&begin);
+    if (!CreateProcessW(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return run;
+    Search search = {pi.dwProcessId, className, nullptr};
+    const ULONGLONG deadline = GetTickCount64() + kWindowTimeoutMs;
+    while (!search.found && GetTickCount64() < deadline) {
+        EnumWindows(MatchVisible, reinterpret_cast<LPARAM>(&search));
+        if (!search.found)
+            Sleep(1);
+    }
+    QueryPerformanceCounter(&now);
+    if (search.found)
+        run.startMs = (now.QuadPart - begin.QuadPart) * 1000.0 / frequency.QuadPart;
+    if (search.found && measureMemory) {
+        Sleep(kRestMs);
+        PROCESS_MEMORY_COUNTERS_EX counters = {};
+        counters.cb = sizeof(counters);
+        if (GetProcessMemoryInfo(pi.hProcess, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                 sizeof(counters)))
+            // Wine leaves PrivateUsage at 0; the page-file usage is the
+            // same figure on Windows.
+            run.privateBytes = counters.PrivateUsage ? counters.PrivateUsage
+                                                     : counters.PagefileUsage;
+    }
+    if (search.found)
+        PostMessageW(search.found, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0)
+        TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return run;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const int rounds = argc > 1 ? _wtoi(argv[1]) : 5;
+    // No read-me in front of the measured screen; the user's choice comes back.
+    DWORD readMe = 0;
+    const bool hadReadMe =
+        SUCCEEDED(CReg::GetDW(HKEY_CURRENT_USER, kSuiteKey, L"ReadMeCheck", &readMe));
+    CReg::SetDW(HKEY_CURRENT_USER, kSuiteKey, L"ReadMeCheck", 1);
+
+    std::vector<double> bare, main;
+    SIZE_T privateBytes = 0;
+    TimeStart(L"zbbarewnd.exe", L"zbBareWindow", false); // warm-up, not counted
+    TimeStart(L"zbMain.exe", L"zbMain", false);
+    for (int i = 0; i < rounds; ++i) {
+        const Run b = TimeStart(L"zbbarewnd.exe", L"zbBareWindow", false);
+        const Run m = TimeStart(L"zbMain.exe", L"zbMain", i == 0);
+        if (b.startMs >= 0)
+            bare.push_back(b.startMs);
+        if (m.startMs >= 0)
+            main.push_back(m.startMs);
+        if (i == 0)
+            privateBytes = m.privateBytes;
+    }
+    if (hadReadMe)
+        CReg::SetDW(HKEY_CURRENT_USER, kSuiteKey, L"ReadMeCheck", readMe);
+    else
+        CReg::DeleteValue(HKEY_CURRENT_USER, kSuiteKey, L"ReadMeCheck");
+
+    const double bareMs = Median(bare);
+    const double mainMs = Median(main);
+    printf("Main screen start-up (process start to main window shown), median of %d:\n", rounds);
+    printf("  zbMain.exe      %8.1f ms\n", mainMs);
+    printf("  bare window     %8.1f ms\n", bareMs);
+    if (bareMs > 0 && mainMs > 0)
+        printf("  ratio           %8.2f\n", mainMs / bareMs);
+    printf("Main screen private bytes at rest: %.1f MiB\n", privateBytes / (1024.0 * 1024.0));
+    return bare.empty() || main.empty() ? 1 : 0;
+}
