@@ -42,6 +42,7 @@ struct RefreshPhaseState {
     // outcome), no further notice goes out, and only then is the main
     // screen's acknowledgement a reason to close.
     bool aborted = false;
+    LONG abortStatus = 0;           // the status of that abort
     bool closeTimerRunning = false; // timer 3 runs; never pushed back once started
 
     CoolDownClock coolDown1[2]; // by battery number - 1

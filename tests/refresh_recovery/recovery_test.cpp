@@ -173,6 +173,25 @@ TEST_F(RefreshRecoveryTest, AFullBatteryMovesOnWithoutAPowerEvent) {
     ASSERT_EQ(0, tool.Wait(kStepWaitMs));
 }
 
+// A re-apply request of the main screen that waits while the window cleans
+// up (held here by the firmware pause of the clean-up) is served once the
+// user's plan is back: it must not switch the refresh plan on again.
+TEST_F(RefreshRecoveryTest, ARequestDuringTheCleanUpReappliesNothing) {
+    constexpr UINT32 kPowerPlanRequest = 0x8305;
+    SetUpBatteries(97, kFastSpeed);
+    const PowerState before = ReadPowerState();
+    ToolProcess tool(L"/b1 /nomain");
+    ASSERT_TRUE(recorder_->WaitForMode(1, 1));
+    SetSpeed(kSlowSpeed);
+    SetRefreshSetting(L"ADCHDelay", 3000);
+    ToolProcess end(L"/end");
+    EXPECT_EQ(0, end.Wait(kStepWaitMs));
+    EXPECT_TRUE(SendRequest(kPowerPlanRequest, 0));
+    ASSERT_EQ(0, tool.Wait(kStepWaitMs));
+    EXPECT_FALSE(TraceContains(L"Fail to PowerSetActiveScheme()"));
+    ExpectSamePowerState(before, ReadPowerState());
+}
+
 // "NotChargeLimit" as text, 0 (which would let battery 2 charge) or
 // 0xFFFFFFFF (no charge mode at all): battery 2 is held at the default 5.
 TEST_F(RefreshRecoveryTest, AMistypedNotChargeLimitHoldsAtTheDefault) {
