@@ -93,9 +93,9 @@ void StartCloseTimer(HWND hWnd, RefreshPhaseState* pState);
 // a specific abort seen after it.
 bool IsAbortNews(const RefreshPhaseState& state, LONG status);
 
-// Reports an abort (unless IsAbortNews says no): stores the status (unless a scheduler of this user
-// will do so), sends the error notice on pipe 1, arms the repeat when bArm, and starts the close
-// timer.
+// Reports an abort, unless IsAbortNews says no: stores the status (unless a
+// scheduler of this user will do so), sends the error notice on pipe 1,
+// arms the repeat when bArm, and starts the close timer.
 void ReportRefreshAbort(HWND hWnd, CPipeToDlg* pPipe, RefreshPhaseState* pState, LONG status,
                         bool bArm);
 

@@ -35,7 +35,8 @@ struct RefreshPhaseState {
     bool chargeModeMarked = false;   // the mode read at the start had bit 7 set
 
     bool suspended = false;  // slept while discharging or cooling down
-    bool errorArmed = false; // an abort was reported; later ticks repeat its notice
+    bool errorArmed = false; // an abort asked for its notice to be repeated (ticks after an
+                             // abort no longer run, so nothing repeats it now)
     LONG errorCode = 0;
     // An abort was decided and its notice sent: from then on no phase step
     // runs (a step could finish or fail the battery and store another

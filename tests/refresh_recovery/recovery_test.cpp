@@ -18,6 +18,12 @@ constexpr double kFastSpeed = 4000.0;
 constexpr wchar_t kSuiteKey[] = L"SOFTWARE\\ZEL\\VADOvur";
 constexpr wchar_t kRefreshKey[] = L"SOFTWARE\\ZEL\\VADOvur\\Refresh";
 
+DWORD ModeCopy(const wchar_t* name) {
+    DWORD mode = 0;
+    EXPECT_EQ(S_OK, CReg::GetDW(HKEY_LOCAL_MACHINE, kSuiteKey, name, &mode)) << name;
+    return mode;
+}
+
 bool HasModeRecord(UINT battNo) {
     DWORD mode = 0;
     return SUCCEEDED(CReg::GetDW(
@@ -59,6 +65,9 @@ protected:
         ExpectRefreshSwitchedOff(2);
         EXPECT_EQ(80u, ReadBattery(1).chargeMode);
         EXPECT_EQ(50u, ReadBattery(2).chargeMode);
+        // The registry copy of the mode too, or the next read would re-apply it.
+        EXPECT_EQ(80u, ModeCopy(L"CurrentMode_batt1"));
+        EXPECT_EQ(50u, ModeCopy(L"CurrentMode_batt2"));
         EXPECT_FALSE(HasModeRecord(1));
         EXPECT_FALSE(HasModeRecord(2));
         ExpectSamePowerState(before, ReadPowerState());
