@@ -633,7 +633,7 @@ HRESULT SetRegHideWarningDialog(int nWarningType, DWORD dwHideFlag, DWORD dwBatt
 // ---- HKCU SOFTWARE\ZEL\VADOvur\Refresh ---------------------------------------------
 
 DWORD GetRegPowerSchemeTryCount() {
-    return ReadUserRefreshDwordIn(L"PowerSchemeTryCount", 10, 1, kMostAttempts);
+    return ReadUserRefreshDwordIn(L"PowerSchemeTryCount", 10, 0, kMostAttempts);
 }
 DWORD GetRegWaitPowerSchemeTime() {
     return ReadUserRefreshDwordIn(L"WaitPowerSchemeTime", 100, 0, kLongestPauseMs);

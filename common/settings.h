@@ -184,7 +184,7 @@ HRESULT SetRegHideWarningDialog(int nWarningType, DWORD dwHideFlag, DWORD dwBatt
 // ---- HKCU SOFTWARE\ZEL\VADOvur\Refresh -----------------------------------------
 
 // Out of range reads as the default, as for the refresh tuning above.
-DWORD GetRegPowerSchemeTryCount();        // "PowerSchemeTryCount", 10; 1..100
+DWORD GetRegPowerSchemeTryCount();        // "PowerSchemeTryCount", 10; 0..100
 DWORD GetRegWaitPowerSchemeTime();        // "WaitPowerSchemeTime", 100; ms 0..10000
 DWORD GetRegWaitWatchBatteryStatusTime(); // "WaitWatchBatteryStatusTime", 60000; ms 100..3600000
 

@@ -240,16 +240,25 @@ void StartCloseTimer(HWND hWnd, RefreshPhaseState* pState) {
     pState->closeTimerRunning = true;
 }
 
+bool IsAbortNews(const RefreshPhaseState& state, LONG status) {
+    // The first abort is the outcome; what follows from it (an unplugged
+    // adapter makes the battery look odd, say) must not replace it. Only a
+    // phase failure (7) gives way once to the event that caused it, when
+    // the event is seen after the failure (a battery taken out while a
+    // phase was reading it).
+    return !state.aborted ||
+           (state.abortStatus == REFRESH_STATUS_FAILED && status != REFRESH_STATUS_FAILED);
+}
+
 void ReportRefreshAbort(HWND hWnd, CPipeToDlg* pPipe, RefreshPhaseState* pState, LONG status,
                         bool bArm) {
-    // The first abort is the outcome; what follows from it (an unplugged
-    // adapter makes the battery look odd, say) must not replace it.
-    if (pState->aborted) {
+    if (!IsAbortNews(*pState, status)) {
         WriteLog(L"ReportRefreshAbort", __LINE__, L"Already aborted; status %d not reported.\n",
                  status);
         return;
     }
     pState->aborted = true;
+    pState->abortStatus = status;
     if (CheckSchedulerUser() != PIPE_USER_SAME)
         SetLastRefreshStatus(hWnd, static_cast<DWORD>(status));
     if (pPipe)

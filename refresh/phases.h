@@ -88,9 +88,14 @@ DWORD EndRefresh(CBattery* pBattery);
 // often the error is repeated.
 void StartCloseTimer(HWND hWnd, RefreshPhaseState* pState);
 
-// Reports an abort: stores the status (unless a scheduler of this user will
-// do so), sends the error notice on pipe 1, arms the repeat when bArm, and
-// starts the close timer.
+// False when an abort was reported already and this one must not replace
+// it: the first stands, except that a phase failure (7) gives way once to
+// a specific abort seen after it.
+bool IsAbortNews(const RefreshPhaseState& state, LONG status);
+
+// Reports an abort, unless IsAbortNews says no: stores the status (unless a
+// scheduler of this user will do so), sends the error notice on pipe 1,
+// arms the repeat when bArm, and starts the close timer.
 void ReportRefreshAbort(HWND hWnd, CPipeToDlg* pPipe, RefreshPhaseState* pState, LONG status,
                         bool bArm);
 

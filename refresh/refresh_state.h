@@ -35,13 +35,15 @@ struct RefreshPhaseState {
     bool chargeModeMarked = false;   // the mode read at the start had bit 7 set
 
     bool suspended = false;  // slept while discharging or cooling down
-    bool errorArmed = false; // an abort was reported; later ticks repeat its notice
+    bool errorArmed = false; // an abort asked for its notice to be repeated (ticks after an
+                             // abort no longer run, so nothing repeats it now)
     LONG errorCode = 0;
     // An abort was decided and its notice sent: from then on no phase step
     // runs (a step could finish or fail the battery and store another
     // outcome), no further notice goes out, and only then is the main
     // screen's acknowledgement a reason to close.
     bool aborted = false;
+    LONG abortStatus = 0;           // the status of that abort
     bool closeTimerRunning = false; // timer 3 runs; never pushed back once started
 
     CoolDownClock coolDown1[2]; // by battery number - 1

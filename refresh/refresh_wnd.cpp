@@ -56,7 +56,7 @@ void Tick(HWND hWnd) {
 
 // An abort from a power event: the progress-log line, then the report.
 void Abort(HWND hWnd, RefreshWindowState& state, LPCWSTR lpszReason, LONG status, bool bArm) {
-    if (state.phase.aborted)
+    if (!IsAbortNews(state.phase, status))
         return;
     WriteProgressLog(state.phase.live.battery, kProgressAborted, lpszReason);
     ReportRefreshAbort(hWnd, state.pipeDlg.get(), &state.phase, status, bArm);

@@ -18,6 +18,12 @@ constexpr double kFastSpeed = 4000.0;
 constexpr wchar_t kSuiteKey[] = L"SOFTWARE\\ZEL\\VADOvur";
 constexpr wchar_t kRefreshKey[] = L"SOFTWARE\\ZEL\\VADOvur\\Refresh";
 
+DWORD ModeCopy(const wchar_t* name) {
+    DWORD mode = 0;
+    EXPECT_EQ(S_OK, CReg::GetDW(HKEY_LOCAL_MACHINE, kSuiteKey, name, &mode)) << name;
+    return mode;
+}
+
 bool HasModeRecord(UINT battNo) {
     DWORD mode = 0;
     return SUCCEEDED(CReg::GetDW(
@@ -59,6 +65,9 @@ protected:
         ExpectRefreshSwitchedOff(2);
         EXPECT_EQ(80u, ReadBattery(1).chargeMode);
         EXPECT_EQ(50u, ReadBattery(2).chargeMode);
+        // The registry copy of the mode too, or the next read would re-apply it.
+        EXPECT_EQ(80u, ModeCopy(L"CurrentMode_batt1"));
+        EXPECT_EQ(50u, ModeCopy(L"CurrentMode_batt2"));
         EXPECT_FALSE(HasModeRecord(1));
         EXPECT_FALSE(HasModeRecord(2));
         ExpectSamePowerState(before, ReadPowerState());
@@ -171,6 +180,25 @@ TEST_F(RefreshRecoveryTest, AFullBatteryMovesOnWithoutAPowerEvent) {
     ToolProcess end(L"/end");
     EXPECT_EQ(0, end.Wait(kStepWaitMs));
     ASSERT_EQ(0, tool.Wait(kStepWaitMs));
+}
+
+// A re-apply request of the main screen that waits while the window cleans
+// up (held here by the firmware pause of the clean-up) is served once the
+// user's plan is back: it must not switch the refresh plan on again.
+TEST_F(RefreshRecoveryTest, ARequestDuringTheCleanUpReappliesNothing) {
+    constexpr UINT32 kPowerPlanRequest = 0x8305;
+    SetUpBatteries(97, kFastSpeed);
+    const PowerState before = ReadPowerState();
+    ToolProcess tool(L"/b1 /nomain");
+    ASSERT_TRUE(recorder_->WaitForMode(1, 1));
+    SetSpeed(kSlowSpeed);
+    SetRefreshSetting(L"ADCHDelay", 3000);
+    ToolProcess end(L"/end");
+    EXPECT_EQ(0, end.Wait(kStepWaitMs));
+    EXPECT_TRUE(SendRequest(kPowerPlanRequest, 0));
+    ASSERT_EQ(0, tool.Wait(kStepWaitMs));
+    EXPECT_FALSE(TraceContains(L"Fail to PowerSetActiveScheme()"));
+    ExpectSamePowerState(before, ReadPowerState());
 }
 
 // "NotChargeLimit" as text, 0 (which would let battery 2 charge) or

@@ -9,6 +9,8 @@
 // refresh_close area's (it waits the whole three minutes).
 #include "scenario_support.h"
 
+#include "common/reg.h"
+
 #include <algorithm>
 
 using namespace scenario;
@@ -100,6 +102,12 @@ TEST_F(RefreshAbortTest, RemovingABatteryWhoseModeWasReleasedReportsFour) {
     AcknowledgeAndExpectClose(tool, 4);
     ExpectAborted(L"Unplugged the battery.");
     EXPECT_EQ(50u, ReadBattery(2).chargeMode);
+    // Battery 1's own mode could not be given back: its record stays for
+    // whoever sees the battery next.
+    DWORD recorded = 0;
+    EXPECT_EQ(S_OK, CReg::GetDW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ZEL\\VADOvur",
+                                L"RefreshOriginalMode_batt1", &recorded));
+    EXPECT_EQ(80u, recorded);
     ExpectPowerPlanBack();
 }
 
