@@ -7,6 +7,8 @@
 #include "ipc/pipe.h"
 #include "ipc/session_user.h"
 
+namespace zbrefresh {
+
 namespace {
 
 // Outcomes this part stores (LastRefreshStatus).
@@ -182,3 +184,5 @@ int StopChargeOtherBattery(CBattery* pBattery, BOOL bStop) {
     const UINT otherNo = pBattery->GetBattNo() == 1 ? 2 : 1;
     return bStop ? HoldOtherBattery(otherNo) : RevertOtherBattery(otherNo);
 }
+
+} // namespace zbrefresh

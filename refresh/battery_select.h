@@ -9,6 +9,8 @@
 
 class CBattery;
 
+namespace zbrefresh {
+
 // The tool's two battery objects, battery 1 (main) and 2 (secondary). Both
 // exist for the whole process, whether or not the battery is inserted;
 // null for any other number.
@@ -30,3 +32,5 @@ void RunMainDlg(UINT64 code);
 // it was read from, also when the refreshed battery has been taken out.
 // 1 on success or when there is nothing to do, else 0.
 int StopChargeOtherBattery(CBattery* pBattery, BOOL bStop);
+
+} // namespace zbrefresh

@@ -4,6 +4,8 @@
 #include "common/log.h"
 #include "common/settings.h"
 
+namespace zbrefresh {
+
 namespace {
 
 const wchar_t kLcdDevice[] = L"\\\\.\\LCD";
@@ -109,3 +111,5 @@ BOOL CBrightnessControlXP::RestoreBrightness() {
     DelRegStoredBrightnessDC();
     return TRUE;
 }
+
+} // namespace zbrefresh

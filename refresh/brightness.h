@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+namespace zbrefresh {
+
 // The video brightness interface of the platform (ntddvdeo.h).
 constexpr DWORD ZB_IOCTL_VIDEO_QUERY_SUPPORTED_BRIGHTNESS = 0x230494;
 constexpr DWORD ZB_IOCTL_VIDEO_QUERY_DISPLAY_BRIGHTNESS = 0x230498;
@@ -78,3 +80,5 @@ private:
     BYTE m_byLevels[256];
     DWORD m_dwLevelCount;
 };
+
+} // namespace zbrefresh

@@ -14,6 +14,8 @@
 #include "refresh/refresh_logic.h"
 #include "refresh/resource.h"
 
+namespace zbrefresh {
+
 namespace {
 
 constexpr UINT kTickAfterStartMs = 1000;  // first look after the discharge starts
@@ -621,3 +623,5 @@ void RunRefreshPhases(HWND hWnd, RefreshQueue* pQueue, CPipeToDlg* pPipe,
         break;
     }
 }
+
+} // namespace zbrefresh

@@ -16,6 +16,8 @@
 class CBattery;
 class CPipeToDlg;
 
+namespace zbrefresh {
+
 // Fixed texts of the progress log, spaces included (people and support
 // tools line the columns up by them).
 constexpr wchar_t kProgressStart[] = L"START!";
@@ -103,3 +105,5 @@ void ReportRefreshAbort(HWND hWnd, CPipeToDlg* pPipe, RefreshPhaseState* pState,
 inline size_t BatteryIndex(DWORD battNo) {
     return battNo == 1 ? 0 : 1;
 }
+
+} // namespace zbrefresh

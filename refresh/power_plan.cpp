@@ -7,6 +7,8 @@
 
 #include <strsafe.h>
 
+namespace zbrefresh {
+
 const GUID REFRESH_POWER_PLAN_GUID = {
     0xc112aae6, 0x9692, 0x45a9, {0x91, 0x30, 0x0a, 0xbf, 0x58, 0x0f, 0x06, 0xa5}};
 const GUID POWER_NO_SUBGROUP_GUID = {
@@ -295,3 +297,5 @@ bool IsRefreshPlanReplaced(const CPowerScheme& refreshPlan) {
         return false;
     return IsEqualGUID(active.GetGuid(), refreshPlan.GetGuid()) == 0;
 }
+
+} // namespace zbrefresh

@@ -15,6 +15,8 @@
 
 #include <vector>
 
+namespace zbrefresh {
+
 // {C112AAE6-9692-45A9-9130-0ABF580F06A5}
 extern const GUID REFRESH_POWER_PLAN_GUID;
 // The plan's settings that are read with it: no subgroup, and under it
@@ -100,3 +102,5 @@ bool IsRefreshPlanReplaced(const CPowerScheme& refreshPlan);
 // Module whose string resources hold the error texts of hWnd (the program
 // itself without a window).
 HINSTANCE GetErrorTextModule(HWND hWnd);
+
+} // namespace zbrefresh

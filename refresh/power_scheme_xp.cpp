@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 
+namespace zbrefresh {
+
 namespace {
 
 const wchar_t kPowerCfgKey[] = L"Control Panel\\PowerCfg";
@@ -415,3 +417,5 @@ void EndPowerSchemeNotifyThread() {
     }
     g_watch.reset();
 }
+
+} // namespace zbrefresh

@@ -18,6 +18,8 @@
 
 #include <vector>
 
+namespace zbrefresh {
+
 constexpr UINT POWER_SCHEME_NONE = 0xFFFFFFFF;
 
 // One power scheme. Results are 0 or the Win32 error of the failing call.
@@ -93,3 +95,5 @@ BOOL StartPowerSchemeNotifyThread(HWND hWnd);
 // Stops the watcher and waits for it (at most 5.5 s), serving the messages
 // it sends to this thread's windows meanwhile.
 void EndPowerSchemeNotifyThread();
+
+} // namespace zbrefresh

@@ -3,6 +3,8 @@
 #include "battery/battery.h"
 #include "common/util.h"
 
+namespace zbrefresh {
+
 int CalcFirstChargeProgress(unsigned capacity) {
     return static_cast<int>(capacity / 5);
 }
@@ -120,3 +122,5 @@ ErrorFollowUp DecideErrorFollowUp(bool errorArmed, int mode, HRESULT result) {
         return ErrorFollowUp::ErrorTail;
     return ErrorFollowUp::None;
 }
+
+} // namespace zbrefresh

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+namespace zbrefresh {
+
 // ---------------------------------------------------------------------------
 // Progress: percent of one battery's whole refresh. Each phase owns a fifth:
 // CHARGING1 0-20, REFRESHING 20-40, COOLDOWN1 40-60, COOLDOWN2 60-80,
@@ -117,3 +119,5 @@ enum class ErrorFollowUp {
     ErrorTail,    // a phase failed (or failed before): status 7 and notice 7
 };
 ErrorFollowUp DecideErrorFollowUp(bool errorArmed, int mode, HRESULT result);
+
+} // namespace zbrefresh

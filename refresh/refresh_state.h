@@ -1,8 +1,10 @@
 // State of the hidden refresh window: the phase machine's data and the
 // window's own objects (pipes, power plan, notifications). One object per
-// refresh window, reached through GWLP_USERDATA, kept until the process
-// ends: the pipe-2 threads read the mode and progress from it to the last
-// moment, so it must outlive the window.
+// refresh window, handed over at its creation, reached through
+// GWLP_USERDATA and freed after WM_NCDESTROY. The pipe-2 threads read the
+// mode and progress from it to the last moment: pipeRef is declared after
+// phase, so it is destroyed first and joins those threads before the data
+// they read goes.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +17,8 @@
 #include "refresh/refresh_tool.h"
 
 class CBattery;
+
+namespace zbrefresh {
 
 // When a battery's cool-down phase first ticked; kept for the whole run.
 struct CoolDownClock {
@@ -75,3 +79,5 @@ struct RefreshWindowState {
     CPowerScheme refreshPlan;        // Vista and later
     CBrightnessControlXP brightness; // XP
 };
+
+} // namespace zbrefresh

@@ -8,6 +8,8 @@
 
 class CBattery;
 
+namespace zbrefresh {
+
 // Batteries of this run, front first; battery 1 always before battery 2.
 using RefreshQueue = std::deque<CBattery*>;
 
@@ -28,9 +30,9 @@ constexpr UINT WM_USER_REFEND = 0x8406;          // clean-up
 constexpr UINT WM_USER_POWERCFGCHANGED = 0x8701; // XP power configuration watcher
 
 // Timers of the refresh window.
-constexpr UINT_PTR REFRESH_TIMER_TICK = 1;       // next look of the current phase
-constexpr UINT_PTR REFRESH_TIMER_WATCH = 2;      // XP: battery percentage watch
-constexpr UINT_PTR REFRESH_TIMER_CLOSE = 3;      // close after an unanswered error
+constexpr UINT_PTR REFRESH_TIMER_TICK = 1;  // next look of the current phase
+constexpr UINT_PTR REFRESH_TIMER_WATCH = 2; // XP: battery percentage watch
+constexpr UINT_PTR REFRESH_TIMER_CLOSE = 3; // close after an unanswered error
 constexpr UINT REFRESH_CLOSE_TIMEOUT_MS = 180000;
 
 // Start-up state of the process, set by wWinMain before the window exists.
@@ -42,3 +44,5 @@ struct RefreshStartup {
     bool traceEnabled = false; // "Log" read once after the window exists
 };
 RefreshStartup& GetRefreshStartup();
+
+} // namespace zbrefresh

@@ -1,13 +1,13 @@
 #include "refresh/refresh_wnd.h"
 
 #include <memory>
-#include <new>
 
 #include "battery/battery.h"
 #include "battery/refresh_repair.h"
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/util.h"
+#include "common/window_base.h"
 #include "common/wrappers.h"
 #include "ipc/pipe.h"
 #include "refresh/battery_select.h"
@@ -18,6 +18,8 @@
 #include "refresh/refresh_state.h"
 #include "refresh/resource.h"
 
+namespace zbrefresh {
+
 namespace {
 
 // Data of a GUID_ACDC_POWER_SOURCE notification: the machine runs on battery.
@@ -27,20 +29,6 @@ constexpr DWORD kDestroyPauseMs = 10;
 
 // Timer 1's period when no phase has asked for an earlier look.
 constexpr UINT kFirstLookMs = 60000;
-
-RefreshWindowState* GetState(HWND hWnd) {
-    return reinterpret_cast<RefreshWindowState*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
-}
-
-// The state outlives the window on purpose (see refresh_state.h): the
-// pipe-2 threads may still read it while the process ends.
-RefreshWindowState* AttachState(HWND hWnd) {
-    RefreshWindowState* pState = new (std::nothrow) RefreshWindowState();
-    if (!pState)
-        return nullptr;
-    SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pState));
-    return pState;
-}
 
 HINSTANCE Instance() {
     return GetRefreshStartup().instance;
@@ -126,9 +114,9 @@ void StartBatteryWatchXP(HWND hWnd, RefreshWindowState& state) {
         LogApiFailure(L"WndProc", __LINE__, L"SetTimer", GetLastError());
 }
 
-LRESULT OnCreate(HWND hWnd, RefreshWindowState& state, const CREATESTRUCTW* pCreate) {
+LRESULT OnCreate(HWND hWnd, RefreshWindowState& state) {
     WriteLog(L"WndProc", __LINE__, L"WM_CREATE\n");
-    RefreshQueue* pQueue = pCreate ? static_cast<RefreshQueue*>(pCreate->lpCreateParams) : nullptr;
+    RefreshQueue* pQueue = state.queue;
     if (!pQueue || pQueue->empty()) {
         SendMessageW(hWnd, WM_CLOSE, 0, 0);
         return 1;
@@ -136,7 +124,6 @@ LRESULT OnCreate(HWND hWnd, RefreshWindowState& state, const CREATESTRUCTW* pCre
 
     const bool xp = IsWindowsXP() != FALSE;
     RefreshPhaseState& phase = state.phase;
-    state.queue = pQueue;
     state.sleepSwitch = GetRefreshStartup().switchSleep;
     state.phase.live.sleep = state.sleepSwitch ? 1 : 0;
     phase.battery = pQueue->front();
@@ -456,28 +443,10 @@ bool OnCommand(HWND hWnd, WORD command) {
     }
 }
 
-} // namespace
-
-ATOM RegisterRefreshWindowClass(HINSTANCE hInstance, const wchar_t* className) {
-    WNDCLASSEXW wcex = {};
-    wcex.cbSize = sizeof(wcex);
-    wcex.style = CS_HREDRAW | CS_VREDRAW;
-    wcex.lpfnWndProc = WndProc;
-    wcex.hInstance = hInstance;
-    wcex.hIcon = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_ZBREFRESH));
-    wcex.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wcex.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wcex.lpszMenuName = MAKEINTRESOURCEW(IDC_ZBREFRESH);
-    wcex.lpszClassName = className;
-    wcex.hIconSm = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_SMALL));
-    const ATOM atom = RegisterClassExW(&wcex);
-    if (!atom)
-        LogApiFailure(L"RegisterRefreshWindowClass", __LINE__, L"RegisterClassExW", GetLastError());
-    return atom;
-}
-
 LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    RefreshWindowState* pState = message == WM_NCCREATE ? AttachState(hWnd) : GetState(hWnd);
+    // Null before WM_NCCREATE and after WM_NCDESTROY, when the class
+    // procedure has freed the state.
+    RefreshWindowState* pState = zb::WindowState<RefreshWindowState>(hWnd);
     if (!pState)
         return DefWindowProcW(hWnd, message, wParam, lParam);
     RefreshWindowState& state = *pState;
@@ -496,7 +465,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
 
     switch (message) {
     case WM_CREATE:
-        return OnCreate(hWnd, state, reinterpret_cast<const CREATESTRUCTW*>(lParam));
+        return OnCreate(hWnd, state);
     case WM_DESTROY:
         OnDestroy(hWnd);
         return 0;
@@ -550,3 +519,34 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
     }
     return DefWindowProcW(hWnd, message, wParam, lParam);
 }
+
+} // namespace
+
+ATOM RegisterRefreshWindowClass(HINSTANCE hInstance, const wchar_t* className) {
+    WNDCLASSEXW wcex = {};
+    wcex.cbSize = sizeof(wcex);
+    wcex.style = CS_HREDRAW | CS_VREDRAW;
+    wcex.lpfnWndProc = zb::StateWindowProc<RefreshWindowState, WndProc>;
+    wcex.hInstance = hInstance;
+    wcex.hIcon = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_ZBREFRESH));
+    wcex.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wcex.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wcex.lpszMenuName = MAKEINTRESOURCEW(IDC_ZBREFRESH);
+    wcex.lpszClassName = className;
+    wcex.hIconSm = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_SMALL));
+    const ATOM atom = RegisterClassExW(&wcex);
+    if (!atom)
+        LogApiFailure(L"RegisterRefreshWindowClass", __LINE__, L"RegisterClassExW", GetLastError());
+    return atom;
+}
+
+HWND CreateRefreshWindow(HINSTANCE hInstance, LPCWSTR className, LPCWSTR title,
+                         RefreshQueue* pQueue) {
+    auto state = std::make_unique<RefreshWindowState>();
+    state->queue = pQueue;
+    return zb::CreateWindowWithState(std::move(state), 0, className, title, WS_OVERLAPPEDWINDOW,
+                                     CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr,
+                                     hInstance);
+}
+
+} // namespace zbrefresh

@@ -6,18 +6,27 @@
 //
 // Contract with the start-up code:
 //   RegisterRefreshWindowClass(hInstance, L"ZBREFRESH");
-//   CreateWindowExW(0, L"ZBREFRESH", title, WS_OVERLAPPEDWINDOW, ...,
-//                   hInstance, &queue);   // lpParam: RefreshQueue*, kept alive
+//   CreateRefreshWindow(hInstance, L"ZBREFRESH", title, &queue); // queue kept alive
 // WM_CREATE starts the refresh. A missing or empty queue, or a charge mode
 // that cannot be released, closes the window during creation, so
-// CreateWindowExW then returns null. GetRefreshStartup() must be filled
-// before the window is created (instance, "/sleep", "/resv").
+// CreateRefreshWindow then returns null. GetRefreshStartup() must be filled
+// before the window is created (instance, "/sleep", "/resv"). The window
+// owns its state and frees it after WM_NCDESTROY, once its clean-up has
+// closed the pipes and joined their threads.
 #pragma once
 
 #include <windows.h>
+
+#include "refresh/refresh_tool.h"
+
+namespace zbrefresh {
 
 // Registers the refresh window class: CS_HREDRAW | CS_VREDRAW, icons 107
 // (large) and 129 (small), menu 109, arrow cursor, window background.
 ATOM RegisterRefreshWindowClass(HINSTANCE hInstance, const wchar_t* className);
 
-LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Creates the hidden refresh window for the batteries of the queue.
+HWND CreateRefreshWindow(HINSTANCE hInstance, LPCWSTR className, LPCWSTR title,
+                         RefreshQueue* pQueue);
+
+} // namespace zbrefresh

@@ -12,6 +12,8 @@
 
 #include <strsafe.h>
 
+namespace zbrefresh {
+
 namespace {
 
 constexpr size_t WINDOW_NAME_CCH = 100;
@@ -175,8 +177,7 @@ BOOL InitInstance(HINSTANCE hInstance, int /*nCmdShow*/) {
         WriteLog(L"InitInstance", __LINE__, L"GetRefBattery error\n");
         return FALSE;
     }
-    HWND hWnd = CreateWindowExW(0, g_szWindowClass, g_szTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                0, CW_USEDEFAULT, 0, nullptr, nullptr, hInstance, &queue);
+    HWND hWnd = CreateRefreshWindow(hInstance, g_szWindowClass, g_szTitle, &queue);
     if (!hWnd) {
         WriteLog(L"InitInstance", __LINE__, L"Fail to CreateWindow(). ErrorCode: %08x\n",
                  GetLastError());
@@ -251,3 +252,5 @@ void WriteMessageCounts() {
              g_messageCounts.sentFromOtherThreads,
              g_messageCounts.posted + g_messageCounts.sentFromOtherThreads);
 }
+
+} // namespace zbrefresh

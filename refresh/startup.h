@@ -11,6 +11,8 @@
 #include "common/handles.h"
 #include "common/util.h"
 
+namespace zbrefresh {
+
 // Single-instance mutexes, shared by all sessions.
 constexpr wchar_t REFRESH_MUTEX_NAME[] = L"Global\\vadovurMUTEX3";
 constexpr wchar_t DELAY_MUTEX_NAME[] = L"Global\\vadovurMUTEX4";
@@ -75,3 +77,5 @@ int RunMessageLoop(HINSTANCE hInstance);
 // a refresh: queued messages, timer ticks, messages from other threads).
 void StartMessageCounting();
 void WriteMessageCounts();
+
+} // namespace zbrefresh

@@ -13,6 +13,7 @@
 #include "refresh/startup.h"
 
 int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
+    using namespace zbrefresh;
     if (IsStartRefusedForUser())
         return 0;
 

@@ -9,6 +9,8 @@
 #include "refresh/power_plan.h"
 #include "refresh/power_scheme_xp.h"
 
+using namespace zbrefresh;
+
 int wmain() {
     if (!IsWindowsXP())
         return 10;

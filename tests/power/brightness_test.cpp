@@ -9,6 +9,8 @@
 
 #include <vector>
 
+using namespace zbrefresh;
+
 namespace {
 
 using BrightnessTest = testenv::SuiteStateTest;

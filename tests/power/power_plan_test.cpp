@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace zbrefresh;
+
 namespace {
 
 using powertest::ActivePlan;

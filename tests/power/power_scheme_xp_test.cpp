@@ -12,6 +12,8 @@
 
 #include <vector>
 
+using namespace zbrefresh;
+
 namespace {
 
 using powertest::ErrorEntries;

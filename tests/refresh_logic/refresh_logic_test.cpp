@@ -8,6 +8,8 @@
 #include "common/util.h"
 #include "refresh/refresh_logic.h"
 
+using namespace zbrefresh;
+
 namespace {
 
 // A probe that answers from a fixed charging flag and records what it was

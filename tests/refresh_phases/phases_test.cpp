@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+using namespace zbrefresh;
+
 namespace {
 
 constexpr wchar_t kRefreshKey[] = L"SOFTWARE\\ZEL\\VADOvur\\Refresh";

@@ -11,6 +11,8 @@
 #include <functional>
 #include <vector>
 
+using namespace zbrefresh;
+
 namespace {
 
 constexpr wchar_t kSuiteKey[] = L"SOFTWARE\\ZEL\\VADOvur";

@@ -11,6 +11,8 @@
 
 #include <string>
 
+using namespace zbrefresh;
+
 namespace {
 
 constexpr wchar_t kClassName[] = L"ZBREFRESH";
@@ -42,9 +44,7 @@ protected:
     }
 
     HWND Create(RefreshQueue* pQueue) {
-        return CreateWindowExW(0, kClassName, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                               CW_USEDEFAULT, 0, nullptr, nullptr, GetModuleHandleW(nullptr),
-                               pQueue);
+        return CreateRefreshWindow(GetModuleHandleW(nullptr), kClassName, L"", pQueue);
     }
 };
 
