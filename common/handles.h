@@ -48,6 +48,14 @@ private:
     Type value_ = Traits::Invalid();
 };
 
+// Traits of a handle that is null when absent and that one function closes.
+template <typename T, auto CloseFn> struct NullableTraits {
+    using Type = T;
+    static Type Invalid() noexcept { return nullptr; }
+    static bool IsValid(Type h) noexcept { return h != nullptr; }
+    static void Close(Type h) noexcept { CloseFn(h); }
+};
+
 // Kernel handles: both null and INVALID_HANDLE_VALUE mean "none", since
 // CreateFile and CreateMutex disagree on which one reports failure.
 struct KernelHandleTraits {
@@ -58,13 +66,7 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 
-struct RegKeyTraits {
-    using Type = HKEY;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type h) noexcept { return h != nullptr; }
-    static void Close(Type h) noexcept { RegCloseKey(h); }
-};
-using UniqueRegKey = UniqueResource<RegKeyTraits>;
+using UniqueRegKey = UniqueResource<NullableTraits<HKEY, RegCloseKey>>;
 
 struct FindHandleTraits {
     using Type = HANDLE;
@@ -74,84 +76,30 @@ struct FindHandleTraits {
 };
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 
-struct LibraryTraits {
-    using Type = HMODULE;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type h) noexcept { return h != nullptr; }
-    static void Close(Type h) noexcept { FreeLibrary(h); }
-};
-using UniqueLibrary = UniqueResource<LibraryTraits>;
+using UniqueLibrary = UniqueResource<NullableTraits<HMODULE, FreeLibrary>>;
 
-template <typename GdiType> struct GdiObjectTraits {
-    using Type = GdiType;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type h) noexcept { return h != nullptr; }
-    static void Close(Type h) noexcept { DeleteObject(h); }
-};
-using UniqueBitmap = UniqueResource<GdiObjectTraits<HBITMAP>>;
-using UniqueFont = UniqueResource<GdiObjectTraits<HFONT>>;
-using UniqueBrush = UniqueResource<GdiObjectTraits<HBRUSH>>;
+using UniqueBitmap = UniqueResource<NullableTraits<HBITMAP, DeleteObject>>;
+using UniqueFont = UniqueResource<NullableTraits<HFONT, DeleteObject>>;
+using UniqueBrush = UniqueResource<NullableTraits<HBRUSH, DeleteObject>>;
 
-struct IconTraits {
-    using Type = HICON;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type h) noexcept { return h != nullptr; }
-    static void Close(Type h) noexcept { DestroyIcon(h); }
-};
-using UniqueIcon = UniqueResource<IconTraits>;
+using UniqueIcon = UniqueResource<NullableTraits<HICON, DestroyIcon>>;
 
-struct EventSourceTraits {
-    using Type = HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type h) noexcept { return h != nullptr; }
-    static void Close(Type h) noexcept { DeregisterEventSource(h); }
-};
-using UniqueEventSource = UniqueResource<EventSourceTraits>;
+using UniqueEventSource = UniqueResource<NullableTraits<HANDLE, DeregisterEventSource>>;
 
 // Memory from LocalAlloc, as FormatMessage and CommandLineToArgvW return it.
-template <typename T> struct LocalMemoryTraits {
-    using Type = T;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type p) noexcept { return p != nullptr; }
-    static void Close(Type p) noexcept { LocalFree(p); }
-};
-template <typename T> using UniqueLocalMemory = UniqueResource<LocalMemoryTraits<T>>;
+template <typename T> using UniqueLocalMemory = UniqueResource<NullableTraits<T, LocalFree>>;
 
 // Text returned by WTSQuerySessionInformationW.
-struct WtsMemoryTraits {
-    using Type = LPWSTR;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type p) noexcept { return p != nullptr; }
-    static void Close(Type p) noexcept { WTSFreeMemory(p); }
-};
-using UniqueWtsText = UniqueResource<WtsMemoryTraits>;
+using UniqueWtsText = UniqueResource<NullableTraits<LPWSTR, WTSFreeMemory>>;
 
 // Service control manager and service handles.
-struct ServiceHandleTraits {
-    using Type = SC_HANDLE;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type h) noexcept { return h != nullptr; }
-    static void Close(Type h) noexcept { CloseServiceHandle(h); }
-};
-using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
+using UniqueServiceHandle = UniqueResource<NullableTraits<SC_HANDLE, CloseServiceHandle>>;
 
 // A BSTR this code allocated or a COM call handed over.
-struct BstrTraits {
-    using Type = BSTR;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type p) noexcept { return p != nullptr; }
-    static void Close(Type p) noexcept { SysFreeString(p); }
-};
-using UniqueBstr = UniqueResource<BstrTraits>;
+using UniqueBstr = UniqueResource<NullableTraits<BSTR, SysFreeString>>;
 
 // Text a COM call returns in CoTaskMemAlloc memory.
-struct CoTaskTextTraits {
-    using Type = LPWSTR;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type p) noexcept { return p != nullptr; }
-    static void Close(Type p) noexcept { CoTaskMemFree(p); }
-};
-using UniqueCoTaskText = UniqueResource<CoTaskTextTraits>;
+using UniqueCoTaskText = UniqueResource<NullableTraits<LPWSTR, CoTaskMemFree>>;
 
 // A mutex this thread owns; released (not closed) at scope end.
 class MutexLock {

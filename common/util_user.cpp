@@ -14,13 +14,7 @@ namespace {
 
 using zb::UniqueWtsText;
 
-struct NetApiBufferTraits {
-    using Type = LPBYTE;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type p) noexcept { return p != nullptr; }
-    static void Close(Type p) noexcept { NetApiBufferFree(p); }
-};
-using UniqueNetApiBuffer = zb::UniqueResource<NetApiBufferTraits>;
+using UniqueNetApiBuffer = zb::UniqueResource<zb::NullableTraits<LPBYTE, NetApiBufferFree>>;
 
 // One text of the current session (user or domain name).
 bool QuerySessionText(WTS_INFO_CLASS infoClass, UniqueWtsText& text) {

@@ -6,13 +6,7 @@
 
 namespace {
 
-struct MemoryDcTraits {
-    using Type = HDC;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type h) noexcept { return h != nullptr; }
-    static void Close(Type h) noexcept { DeleteDC(h); }
-};
-using UniqueMemoryDc = zb::UniqueResource<MemoryDcTraits>;
+using UniqueMemoryDc = zb::UniqueResource<zb::NullableTraits<HDC, DeleteDC>>;
 
 // Puts the memory context's first bitmap back before the context goes.
 class SelectionGuard {

@@ -35,13 +35,7 @@ struct MessageCounts {
 };
 MessageCounts g_messageCounts;
 
-struct HookTraits {
-    using Type = HHOOK;
-    static Type Invalid() noexcept { return nullptr; }
-    static bool IsValid(Type h) noexcept { return h != nullptr; }
-    static void Close(Type h) noexcept { UnhookWindowsHookEx(h); }
-};
-zb::UniqueResource<HookTraits> g_sentMessageHook;
+zb::UniqueResource<zb::NullableTraits<HHOOK, UnhookWindowsHookEx>> g_sentMessageHook;
 
 LRESULT CALLBACK CountSentMessage(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION) {
