@@ -7,7 +7,14 @@
 BUILD ?= build
 JOBS  ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo bench clean format
+# The Windows Installer package: $(BUILD)/VADOvur-$(VERSION).msi. The
+# device library it ships is DEVICE_LIBRARY (by default the simulated
+# notebook's), named in the package's comments by DEVICE_NAME.
+VERSION        ?= $(shell cat package/VERSION)
+DEVICE_LIBRARY ?= $(BUILD)/bin/cellio.dll
+DEVICE_NAME    ?= simulated notebook
+
+.PHONY: all deps configure build test demo bench clean format package
 
 all: build
 
@@ -31,6 +38,16 @@ demo: build
 # Figures of a whole simulated refresh (not a test): see README.md.
 bench: build
 	@tools/bench $(BUILD)
+
+# wixl 0.101 (msitools) makes the package from the .wxs that make_wxs.py
+# writes for the files the build has.
+package: build
+	@mkdir -p $(BUILD)/package
+	python3 package/make_wxs.py --bin $(BUILD)/bin --version $(VERSION) \
+		--device-library $(DEVICE_LIBRARY) --device-name "$(DEVICE_NAME)" \
+		--out $(BUILD)/package/VADOvur.wxs
+	wixl -a x64 -o $(BUILD)/VADOvur-$(VERSION).msi $(BUILD)/package/VADOvur.wxs
+	@ls -l $(BUILD)/VADOvur-$(VERSION).msi
 
 clean:
 	rm -rf $(BUILD)
