@@ -26,8 +26,8 @@ constexpr DWORD kSchedulerPollMs = 1000;
 constexpr int kSchedulerAttempts = 30;
 constexpr DWORD kAfterResetPauseMs = 1000;
 
-// Commands and paths are limited to MAX_PATH characters, the ANSI path of
-// the scheduler to MAX_PATH bytes.
+// Every command is limited to MAX_PATH characters, and to MAX_PATH bytes
+// once converted to the ANSI code page for WinExec.
 constexpr size_t kCommandChars = MAX_PATH;
 
 constexpr wchar_t kDeleteRepairTaskCommand[] = L"SCHTASKS /Delete /TN vadOvurRegFix /F";
