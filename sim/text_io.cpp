@@ -2,6 +2,7 @@
 
 #include "common/handles.h"
 
+#include <shlobj.h>
 #include <strsafe.h>
 
 namespace sim {
@@ -86,6 +87,50 @@ std::wstring FormatText(const wchar_t* format, ...) {
     StringCchVPrintfW(buffer, ARRAYSIZE(buffer), format, args);
     va_end(args);
     return buffer;
+}
+
+DWORD CommandRecordPath(wchar_t* path, size_t cchPath) {
+    wchar_t data[MAX_PATH] = {};
+    const HRESULT hr =
+        SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data);
+    if (FAILED(hr))
+        return static_cast<DWORD>(hr);
+    if (FAILED(StringCchPrintfW(path, cchPath, L"%s\\zbsim\\commands.log", data)))
+        return ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+}
+
+void RecordCommandLine(const wchar_t* tool) {
+    wchar_t path[MAX_PATH] = {};
+    if (CommandRecordPath(path, ARRAYSIZE(path)))
+        return;
+    wchar_t folder[MAX_PATH] = {};
+    StringCchCopyW(folder, ARRAYSIZE(folder), path);
+    if (wchar_t* sep = wcsrchr(folder, L'\\'))
+        *sep = L'\0';
+    CreateDirectoryW(folder, nullptr);
+    const std::wstring line = std::wstring(tool) + L"|" + GetCommandLineW() + L"\r\n";
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return;
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), &utf8[0], bytes,
+                        nullptr, nullptr);
+    // Several tools may start at once: whoever has the file open is waited
+    // for a little, and appends go to the end whatever the others wrote.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        zb::UniqueHandle file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) {
+            DWORD written = 0;
+            WriteFile(file.Get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+            return;
+        }
+        if (GetLastError() != ERROR_SHARING_VIOLATION)
+            return;
+        Sleep(20);
+    }
 }
 
 } // namespace sim

@@ -19,6 +19,13 @@ bool DecodeText(const std::vector<char>& bytes, std::wstring* text);
 // A console gets UTF-16 directly; a pipe or file gets UTF-8.
 void WriteText(DWORD stdHandle, const std::wstring& text);
 
+// The record of the system commands the simulation stands in for
+// (schtasks, regedit): one UTF-8 line per run, "<tool>|<command line>",
+// the command line exactly as the process received it, in
+// <common application data>\zbsim\commands.log.
+DWORD CommandRecordPath(wchar_t* path, size_t cchPath);
+void RecordCommandLine(const wchar_t* tool);
+
 // printf-style formatting into a string (at most 1023 characters).
 std::wstring FormatText(const wchar_t* format, ...);
 

@@ -8,9 +8,10 @@ export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export LC_ALL=ja_JP.UTF-8
 # No Gecko/Mono install dialogs; powrprof is the simulated power manager,
-# taskschd and schtasks the simulated Task Scheduler, all of which
-# zb_install_sim_dlls (below) copies into system32.
-export WINEDLLOVERRIDES=${ZB_DLLOVERRIDES:-mscoree,mshtml=;powrprof=n,b;taskschd=n,b;schtasks.exe=n,b}
+# taskschd and schtasks the simulated Task Scheduler, regedit the recording
+# registry editor, all of which zb_install_sim_dlls (below) copies into
+# system32.
+export WINEDLLOVERRIDES=${ZB_DLLOVERRIDES:-mscoree,mshtml=;powrprof=n,b;taskschd=n,b;schtasks.exe=n,b;regedit.exe=n,b}
 unset DISPLAY WAYLAND_DISPLAY
 
 # The prefix is (re)configured whenever the setup script changes.
@@ -37,7 +38,7 @@ zb_prefix_ready() {
 # suite loads them from there by full path, or Wine runs them for the
 # system's commands); WINEDLLOVERRIDES above names each native. Add one by
 # adding its file name here.
-zb_system_files=(powrprof.dll taskschd.dll schtasks.exe)
+zb_system_files=(powrprof.dll taskschd.dll schtasks.exe regedit.exe)
 
 # Installs zb_system_files into the prefix, refreshed on every run so a new
 # build is picked up. Renamed into place, so running processes keep the old

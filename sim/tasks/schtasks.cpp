@@ -11,6 +11,7 @@
 // As Windows' tool: switches in any case, with "/" or "-"; exit code 0 on
 // success and 1 on any error, with "SUCCESS: ..." on standard output and
 // "ERROR: ..." on standard error. A refused command changes nothing.
+// Every run is recorded with its command line (sim::RecordCommandLine).
 #include "sim/tasks/task_model.h"
 #include "sim/tasks/task_runner.h"
 #include "sim/tasks/task_store.h"
@@ -443,5 +444,7 @@ int Run(int argc, wchar_t** argv) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // What the suite's programs ran, for the tests to read back exactly.
+    sim::RecordCommandLine(L"schtasks");
     return Run(argc, argv);
 }

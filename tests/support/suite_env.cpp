@@ -111,20 +111,25 @@ int RunProgram(const wchar_t* exeName, const std::wstring& args, DWORD timeoutMs
 
 namespace testenv {
 
+bool WriteUtf16File(const std::wstring& path, const std::wstring& text) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const std::wstring withBom = L"\xFEFF" + text;
+    DWORD written = 0;
+    const BOOL ok =
+        WriteFile(file, withBom.data(), static_cast<DWORD>(withBom.size() * sizeof(wchar_t)),
+                  &written, nullptr);
+    CloseHandle(file);
+    return ok && written == withBom.size() * sizeof(wchar_t);
+}
+
 int SetUpMachine(const std::wstring& lines) {
     wchar_t path[MAX_PATH] = {};
     if (!GetTempFileNameW((BinDir()).c_str(), L"sim", 0, path))
         return -1;
-    const std::wstring text = lines + L"\nspeed=0\n";
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (!WriteUtf16File(path, lines + L"\nspeed=0\n"))
         return -1;
-    const unsigned char bom[] = {0xFF, 0xFE};
-    DWORD written = 0;
-    WriteFile(file, bom, sizeof(bom), &written, nullptr);
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
-              nullptr);
-    CloseHandle(file);
     const int rc = RunProgram(L"simctl.exe", L"setup --file \"" + std::wstring(path) + L"\"");
     DeleteFileW(path);
     return rc;

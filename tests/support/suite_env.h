@@ -47,6 +47,10 @@ HANDLE StartProgram(const wchar_t* exeName, const std::wstring& args);
 // (it is then terminated).
 int RunProgram(const wchar_t* exeName, const std::wstring& args, DWORD timeoutMs = 30000);
 
+// Writes text as a UTF-16 file with its byte-order mark (as Windows' own
+// tools write task and registry files). False when it cannot be written.
+bool WriteUtf16File(const std::wstring& path, const std::wstring& text);
+
 // Replaces the simulated notebook: a profile line, then field lines
 // ("battery1.percent=40", "platform=1"); time stands still ("speed=0") so
 // that what was put stays. simctl's exit code, or -1.

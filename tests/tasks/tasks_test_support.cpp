@@ -67,13 +67,7 @@ std::wstring MarkerTaskXml(const std::wstring& marker, const wchar_t* triggers, 
 }
 
 void WriteUtf16File(const std::wstring& path, const std::wstring& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    const std::wstring withBom = L"\xFEFF" + text;
-    DWORD written = 0;
-    WriteFile(file, withBom.data(), static_cast<DWORD>(withBom.size() * sizeof(wchar_t)), &written,
-              nullptr);
-    CloseHandle(file);
+    ASSERT_TRUE(testenv::WriteUtf16File(path, text)) << path;
 }
 
 void TaskTest::SetUp() {

@@ -1,0 +1,140 @@
+#!/usr/bin/env python3
+"""Writes the installer source (.wxs) of the suite for wixl.
+
+Every file that the build has is packed; a program that is not built yet is
+left out, so the package grows with the suite. Component GUIDs follow from
+the file names, so each file keeps its component from one version to the
+next.
+
+  make_wxs.py --bin BUILD/bin --version 1.0.0 --device-library cellio.dll
+              --device-name simulated --out VADOvur.wxs
+"""
+import argparse
+import os
+import sys
+import uuid
+from xml.sax.saxutils import quoteattr
+
+UPGRADE_CODE = "980293ff-d6af-4d99-9840-f55f7bcf0161"
+COMPONENT_NAMESPACE = uuid.UUID("fa63118d-0bb9-4991-be47-14f15223eb07")
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+PROGRAMS = ["zbMain.exe", "zbRefresh.exe", "zbSched.exe", "instzbw.exe", "instzb.exe"]
+BUILT_FILES = ["KX_NTF.dll", "refreshplan", "VADOvur.chm"]
+# The installer's files beside the scheduler, used and deleted by instzbw.
+INSTALLER_FILES = ["zbSched.exe.run.xml", "zbSched.exe.xml", "zbSched.exe.reg"]
+REQUIRED = ["instzbw.exe"]
+
+
+def component(file_id, source, name):
+    guid = uuid.uuid5(COMPONENT_NAMESPACE, name.lower())
+    return (f'          <Component Id={quoteattr("C_" + file_id)} Guid="{guid}" Win64="yes">\n'
+            f'            <File Id={quoteattr(file_id)} Name={quoteattr(name)} '
+            f'Source={quoteattr(source)} KeyPath="yes"/>\n'
+            f'          </Component>\n')
+
+
+def file_id(name):
+    return "F_" + "".join(c if c.isalnum() else "_" for c in name)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--device-library", required=True)
+    parser.add_argument("--device-name", required=True)
+    parser.add_argument("--out", required=True)
+    args = parser.parse_args()
+
+    files = []  # (name, source)
+    for name in PROGRAMS + BUILT_FILES:
+        source = os.path.join(args.bin, name)
+        if os.path.isfile(source):
+            files.append((name, source))
+        elif name in REQUIRED:
+            print(f"make_wxs: {source} is missing", file=sys.stderr)
+            return 1
+        else:
+            print(f"make_wxs: {name} is not built, left out", file=sys.stderr)
+    if not os.path.isfile(args.device_library):
+        print(f"make_wxs: device library {args.device_library} is missing", file=sys.stderr)
+        return 1
+    files.append(("cellio.dll", os.path.abspath(args.device_library)))
+    for name in INSTALLER_FILES:
+        files.append((name, os.path.join(HERE, name)))
+    names = [name for name, _ in files]
+
+    # App Paths: where instzbw /Commit finds the scheduler, and with it the
+    # installer's files beside it.
+    app_paths_guid = uuid.uuid5(COMPONENT_NAMESPACE, "app paths")
+    components = [
+        f'          <Component Id="C_AppPaths" Guid="{app_paths_guid}" Win64="yes">\n'
+        '            <RegistryValue Root="HKLM" Key="SOFTWARE\\Microsoft\\Windows\\'
+        'CurrentVersion\\App Paths\\zbSched.exe" Type="string" '
+        'Value="[INSTALLDIR]zbSched.exe" KeyPath="yes"/>\n'
+        '          </Component>\n'
+    ]
+    for name, source in files:
+        # wixl takes sources relative to the .wxs.
+        source = os.path.relpath(source, os.path.dirname(os.path.abspath(args.out)))
+        components.append(component(file_id(name), source, name))
+    refs = ['      <ComponentRef Id="C_AppPaths"/>\n']
+    refs += [f'      <ComponentRef Id={quoteattr("C_" + file_id(n))}/>\n' for n in names]
+
+    shortcut = ""
+    if "zbMain.exe" in names:
+        shortcut = f"""      <Directory Id="ProgramMenuFolder">
+        <Directory Id="MenuDir" Name="VADOvur">
+          <Component Id="C_MenuShortcut" Guid="{uuid.uuid5(COMPONENT_NAMESPACE, 'menu')}">
+            <Shortcut Id="S_zbMain" Name="VADOvur" Description="Battery refresh and diagnosis"
+                      Target="[INSTALLDIR]zbMain.exe" WorkingDirectory="INSTALLDIR"/>
+            <RemoveFolder Id="R_MenuDir" On="uninstall"/>
+            <RegistryValue Root="HKCU" Key="Software\\ZEL\\VADOvur\\Installer" Name="MenuShortcut"
+                           Type="integer" Value="1" KeyPath="yes"/>
+          </Component>
+        </Directory>
+      </Directory>
+"""
+        refs.append('      <ComponentRef Id="C_MenuShortcut"/>\n')
+
+    wxs = f"""<?xml version="1.0" encoding="utf-8"?>
+<!-- Made by package/make_wxs.py; device library: {args.device_name} -->
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="*" Name="VADOvur" Language="1033" Version="{args.version}"
+           Manufacturer="ZEL" UpgradeCode="{UPGRADE_CODE}">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"
+             Description="VADOvur battery refresh and diagnosis {args.version}"
+             Comments="Device library: {args.device_name}"/>
+    <Media Id="1" Cabinet="vadovur.cab" EmbedCab="yes"/>
+    <Property Id="ARPCOMMENTS" Value="Device library: {args.device_name}"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFiles64Folder">
+        <Directory Id="INSTALLDIR" Name="VADOvur">
+{''.join(components)}        </Directory>
+      </Directory>
+{shortcut}    </Directory>
+    <Feature Id="Main" Level="1">
+{''.join(refs)}    </Feature>
+    <!-- The install helper with the installer's rights once everything is in
+         place (files and App Paths), and before the files go at removal; its
+         result is ignored. Sequence numbers: wixl 0.101 ignores Before and
+         After (6590 is just before InstallFinalize, 3490 before RemoveFiles). -->
+    <CustomAction Id="HelperCommit" FileKey="{file_id('instzbw.exe')}" ExeCommand="/Commit"
+                  Execute="deferred" Impersonate="no" Return="ignore"/>
+    <CustomAction Id="HelperUninstall" FileKey="{file_id('instzbw.exe')}" ExeCommand="/Uninstall"
+                  Execute="deferred" Impersonate="no" Return="ignore"/>
+    <InstallExecuteSequence>
+      <Custom Action="HelperCommit" Sequence="6590">NOT REMOVE</Custom>
+      <Custom Action="HelperUninstall" Sequence="3490">REMOVE="ALL"</Custom>
+    </InstallExecuteSequence>
+  </Product>
+</Wix>
+"""
+    with open(args.out, "w", encoding="utf-8") as f:
+        f.write(wxs)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
