@@ -9,6 +9,7 @@
 #include "battery/battery.h"
 #include "common/settings.h"
 #include "common/util.h"
+#include "toast/kx_ntf.h"
 
 using namespace scenario;
 using namespace schedtest;
@@ -189,6 +190,49 @@ TEST_F(SchedRoutineTest, RemindersComeOnceAStage) {
     EXPECT_EQ(2u, ErrorLogCount(kIconFailure)) << "a reminder for a young battery";
     SYSTEMTIME point = {};
     EXPECT_TRUE(FAILED(GetRegFirstCheckPointRefreshDay(id.c_str(), &point)));
+}
+
+// Windows 8 and later: the overdue reminder of a battery without charge
+// modes is a toast (kind 4). While it shows, a further check adds the icon
+// but no second toast; a click stores "Balloon" and opens the main screen.
+TEST_F(SchedRoutineTest, OverdueToastOnceWhileShowing) {
+    const SYSTEMTIME start = DaysAgo(800);
+    SetUpMachine(L"one-nomode", [&](sim::Machine& m) {
+        m.battery[0].startDate = EncodeStartDate(start.wYear, start.wMonth, start.wDay, false);
+    });
+    const std::wstring id = OwnIdOf(1);
+    const SYSTEMTIME checkPoint = DaysAgo(400);
+    ASSERT_EQ(S_OK, SetRegFirstCheckPointRefreshDay(id.c_str(), checkPoint.wYear, checkPoint.wMonth,
+                                                    checkPoint.wDay));
+    // The prefix is Windows 7; the scheduler runs as Windows 10 here.
+    const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\zbSched.exe";
+    const wchar_t kWin10[] = L"win10";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ,
+                                             kWin10, sizeof(kWin10)));
+    SchedFolder folder(true, true);
+    SchedProcess sched(folder);
+    HWND hWnd = sched.Window();
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
+    ASSERT_NE(nullptr, hWnd);
+    HWND popup = nullptr;
+    ASSERT_TRUE(testenv::WaitUntil(
+        [&] { return (popup = FindWindowW(KX_NTF_POPUP_CLASS, nullptr)) != nullptr; }, kWaitMs))
+        << "no toast";
+    wchar_t text[300] = {};
+    GetWindowTextW(popup, text, ARRAYSIZE(text));
+    EXPECT_STREQ(
+        L"バッテリリフレッシュが長期間実施されていません。バッテリリフレッシュを実行してください。",
+        text);
+    const size_t icons = ErrorLogCount(kIconFailure);
+    CheckAgain(hWnd);
+    EXPECT_EQ(1u, TraceCount(L"Toast is Showing!"));
+    EXPECT_EQ(icons + 1, ErrorLogCount(kIconFailure)) << "the icon is added on every check";
+
+    EXPECT_FALSE(HasUserValue(L"Balloon"));
+    PostMessageW(popup, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+    ASSERT_TRUE(folder.WaitForMainStarts(1));
+    EXPECT_EQ("(none)", folder.MainStarts()[0]);
+    EXPECT_TRUE(HasUserValue(L"Balloon"));
 }
 
 } // namespace

@@ -30,13 +30,15 @@ HANDLE StartIn(const std::wstring& dir, const std::wstring& args) {
 
 } // namespace
 
-SchedFolder::SchedFolder(bool withMain) : dir_(FolderPath()) {
+SchedFolder::SchedFolder(bool withMain, bool withToasts) : dir_(FolderPath()) {
     CreateDirectoryW(dir_.c_str(), nullptr);
-    DeleteFileW((dir_ + L"main_started.txt").c_str());
-    DeleteFileW((dir_ + L"zbMain.exe").c_str());
+    for (const wchar_t* file : {L"main_started.txt", L"zbMain.exe", L"KX_NTF.dll"})
+        DeleteFileW((dir_ + file).c_str());
     const std::wstring bin = testenv::BinDir();
     for (const wchar_t* file : {L"zbSched.exe", L"cellio.dll"})
         CopyFileW((bin + file).c_str(), (dir_ + file).c_str(), FALSE);
+    if (withToasts)
+        CopyFileW((bin + L"KX_NTF.dll").c_str(), (dir_ + L"KX_NTF.dll").c_str(), FALSE);
     if (withMain)
         CopyFileW((bin + L"main_standin.exe").c_str(), (dir_ + L"zbMain.exe").c_str(), FALSE);
 }

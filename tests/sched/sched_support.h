@@ -19,7 +19,9 @@ class SchedFolder {
 public:
     // withMain: put the stand-in zbMain.exe beside the scheduler (without
     // one the routine check does nothing).
-    explicit SchedFolder(bool withMain = true);
+    // withToasts: the toast library too (Windows 8 and later show toasts
+    // then, instead of balloons).
+    explicit SchedFolder(bool withMain = true, bool withToasts = false);
     const std::wstring& Dir() const { return dir_; }
     // The argument lines of every stand-in start so far.
     std::vector<std::string> MainStarts() const;
