@@ -116,21 +116,29 @@ TEST_F(SchedRoutineTest, WarningDialogAndItsHideFlags) {
 }
 
 // A badly deteriorated battery (health 20) has its charging switched off
-// and gets the caution dialog.
+// and gets the caution dialog, beside the worn battery's warning dialog and
+// 20 pixels down and right of it.
 TEST_F(SchedRoutineTest, CautionSwitchesChargingOff) {
-    SetUpMachine(L"one", [](sim::Machine& m) {
-        Wear(m.battery[0], 18);
-        m.battery[0].protectSupported = 1;
+    SetUpMachine(L"two", [](sim::Machine& m) {
+        Wear(m.battery[0], 36);
+        Wear(m.battery[1], 18);
+        m.battery[1].protectSupported = 1;
     });
     SchedFolder folder;
     SchedProcess sched(folder);
     ASSERT_NE(nullptr, sched.Window());
-    ASSERT_TRUE(testenv::WaitUntil([&] { return !DialogsOf(sched.Id()).empty(); }, kWaitMs));
-    wchar_t text[300] = {};
-    GetDlgItemTextW(DialogsOf(sched.Id())[0], kWarningDlgText, text, ARRAYSIZE(text));
-    EXPECT_STREQ(L"著しい劣化のため、バッテリのリフレッシュは行わず、バッテリを交換してください。",
-                 text);
-    EXPECT_NE(0u, ReadBattery(1).startDate & 0x8000) << "charging not switched off";
+    ASSERT_TRUE(testenv::WaitUntil([&] { return DialogsOf(sched.Id()).size() == 2; }, kWaitMs));
+    RECT warning = {}, caution = {};
+    for (HWND hDlg : DialogsOf(sched.Id())) {
+        wchar_t text[300] = {};
+        GetDlgItemTextW(hDlg, kWarningDlgText, text, ARRAYSIZE(text));
+        const bool isCaution = wcsstr(text, L"著しい劣化のため") == text;
+        GetWindowRect(hDlg, isCaution ? &caution : &warning);
+    }
+    EXPECT_EQ(warning.left + 20, caution.left);
+    EXPECT_EQ(warning.top + 20, caution.top);
+    EXPECT_NE(0u, ReadBattery(2).startDate & 0x8000) << "charging not switched off";
+    EXPECT_EQ(0u, ReadBattery(1).startDate & 0x8000);
 }
 
 // The reminders of a battery in a reduced charge mode: 40 days after its
