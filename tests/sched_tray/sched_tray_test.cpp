@@ -11,17 +11,9 @@ using namespace schedtest;
 
 namespace {
 
-constexpr UINT kMenuExit = 105;
+using testenv::CountTrayIcons;
 
-int CountTrayIcons() {
-    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
-    int count = 0;
-    for (HWND child = tray ? FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr)
-                           : nullptr;
-         child; child = FindWindowExW(tray, child, L"__winex11_tray_icon", nullptr))
-        ++count;
-    return count;
-}
+constexpr UINT kMenuExit = 105;
 
 HWND MenuOf(DWORD processId) {
     HWND menu = nullptr;
