@@ -41,11 +41,19 @@ protected:
 };
 
 // One scheduler per session: a second one leaves the first alone, a second
-// one with "/end" closes it. Both exit with 0.
+// one with "/end" closes it. Both exit with 0. At its start, with no refresh
+// running and no result waiting, a battery left at the no-charge mode
+// without a record (as older refresh tools left it) charges fully again.
 TEST_F(SchedStartTest, OneInstanceAndEnd) {
+    ASSERT_EQ(0u, sim::Modify([](sim::Machine& m) -> DWORD {
+                  m.battery[1].chargeMode = 5;
+                  return 0;
+              }));
     SchedFolder folder(false);
     SchedProcess first(folder);
     ASSERT_NE(nullptr, first.Window());
+    EXPECT_TRUE(testenv::WaitUntil([] { return ReadBattery(2).chargeMode == 0; }, kWaitMs));
+    EXPECT_TRUE(TraceContains(L"Revert Charge Mode Success!"));
     EXPECT_EQ(0, RunSched(folder, L""));
     EXPECT_TRUE(first.Running());
     EXPECT_EQ(0, RunSched(folder, L"/end"));
