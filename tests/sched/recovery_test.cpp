@@ -6,6 +6,7 @@
 #include "sched_support.h"
 
 #include "common/reg.h"
+#include "sim/powrprof/power_store.h"
 
 using namespace scenario;
 using namespace schedtest;
@@ -106,6 +107,38 @@ TEST_F(SchedRecoveryTest, ARefreshKilledWhileTheSchedulerRunsIsRepairedOnTheNext
         ExpectPutBack(before);
         EXPECT_TRUE(sched.Running());
     }
+}
+
+// Windows XP: a refresh that ended without giving the user's power scheme
+// back (its scheme still saved, the refresh scheme active) is put right at
+// the scheduler's start with the older power-scheme interface.
+TEST_F(SchedRecoveryTest, TheUsersSchemeIsBackOnWindowsXp) {
+    SetUpBatteries();
+    const PowerState before = ReadPowerState();
+    simpower::XpScheme user;
+    ASSERT_EQ(0u, simpower::ReadXpScheme(before.activeXpScheme, &user));
+    UINT refreshScheme = static_cast<UINT>(-1);
+    ASSERT_EQ(0u,
+              simpower::WriteXpScheme(&refreshScheme, L"バッテリ・リフレッシュ", L"", user.policy));
+    ASSERT_EQ(0u, simpower::SetActiveXpScheme(refreshScheme, nullptr, nullptr));
+    SetUserRefreshSetting(L"UserPowerSetting", before.activeXpScheme);
+    SetUserRefreshSetting(L"RefreshPowerSetting", refreshScheme);
+
+    const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\zbSched.exe";
+    const wchar_t kXp[] = L"winxp64";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ,
+                                             kXp, sizeof(kXp)));
+    SchedFolder folder;
+    SchedProcess sched(folder);
+    HWND hWnd = sched.Window();
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
+    ASSERT_NE(nullptr, hWnd);
+    EXPECT_TRUE(testenv::WaitUntil(
+        [&] { return ReadPowerState().activeXpScheme == before.activeXpScheme; }, kWaitMs, 100));
+    ExpectSamePowerState(before, ReadPowerState());
+    DWORD saved = 0;
+    EXPECT_TRUE(FAILED(CReg::GetDW(HKEY_CURRENT_USER, L"SOFTWARE\\ZEL\\VADOvur\\Refresh",
+                                   L"UserPowerSetting", &saved)));
 }
 
 } // namespace
