@@ -48,22 +48,39 @@ struct Notice {
     UINT balloon;
     UINT toastKind;
     UINT toastText;
+    LPCWSTR iconFailure; // trace format of a failed icon
+    bool needsIcon;      // nothing more is shown without the icon
 };
 
-constexpr Notice kWarningNotice = {IDS_WARNING_TIP, IDI_TRAY_WARNING, IDS_WARNING_BALLOON, 3,
-                                   IDS_WARNING_TOAST};
-constexpr Notice kCautionNotice = {IDS_CAUTION_TIP, IDI_TRAY_CAUTION, IDS_CAUTION_BALLOON, 2,
-                                   IDS_CAUTION_TOAST};
-constexpr Notice kChargeModeNotice = {IDS_CHARGEMODE_TIP, IDI_SMALL, IDS_CHARGEMODE_BALLOON, 9,
-                                      IDS_CHARGEMODE_TOAST};
+constexpr Notice kWarningNotice = {IDS_WARNING_TIP,
+                                   IDI_TRAY_WARNING,
+                                   IDS_WARNING_BALLOON,
+                                   3,
+                                   IDS_WARNING_TOAST,
+                                   L"Fail to AddNotifyIcon(). dwRet: %08x.",
+                                   true};
+constexpr Notice kCautionNotice = {IDS_CAUTION_TIP,
+                                   IDI_TRAY_CAUTION,
+                                   IDS_CAUTION_BALLOON,
+                                   2,
+                                   IDS_CAUTION_TOAST,
+                                   L"Failed To AddNotifyIcon. dwRet: %08x.",
+                                   false};
+constexpr Notice kChargeModeNotice = {IDS_CHARGEMODE_TIP,
+                                      IDI_SMALL,
+                                      IDS_CHARGEMODE_BALLOON,
+                                      9,
+                                      IDS_CHARGEMODE_TOAST,
+                                      L"Failed To AddNotifyIcon. dwRet: %08x.",
+                                      false};
 
 // The icon, then the toast or the warning balloon on the caution icon.
-void ShowHealthNotice(HWND hWnd, SchedState& state, const Notice& notice, LPCWSTR lpszIconFailure) {
+void ShowHealthNotice(HWND hWnd, SchedState& state, const Notice& notice) {
     const ResText tip(state.instance, notice.tip);
     const DWORD dwRet = AddNotifyIcon(hWnd, tip, notice.icon, &state.notif);
     if (dwRet != 0) {
-        WriteLog(L"StartDaySetting", __LINE__, lpszIconFailure, dwRet);
-        if (notice.toastKind == kWarningNotice.toastKind)
+        WriteLog(L"StartDaySetting", __LINE__, notice.iconFailure, dwRet);
+        if (notice.needsIcon)
             return;
     }
     if (GetToastLibrary().IsToastMode()) {
@@ -96,14 +113,14 @@ bool CheckBatteryHealth(HWND hWnd, SchedState& state, CBattery& battery) {
     const DWORD dwHealth = battery.GetBatteryHealth();
     if (dwHealth == BATTERY_HEALTH_WARNING) {
         WriteLog(L"StartDaySetting", __LINE__, L"(health == BATTERY_HEALTH_WARNING");
-        ShowHealthNotice(hWnd, state, kWarningNotice, L"Fail to AddNotifyIcon(). dwRet: %08x.");
+        ShowHealthNotice(hWnd, state, kWarningNotice);
         OpenWarningDialog(hWnd, state, WARNINGTYPE_DETERIORATION, dwBattNo);
         ResetHideFlag(WARNINGTYPE_CAUTION, dwBattNo);
         return true;
     }
     if (dwHealth == BATTERY_HEALTH_CAUTION) {
         WriteLog(L"StartDaySetting", __LINE__, L"(health == BATTERY_HEALTH_CAUTION");
-        ShowHealthNotice(hWnd, state, kCautionNotice, L"Failed To AddNotifyIcon. dwRet: %08x.");
+        ShowHealthNotice(hWnd, state, kCautionNotice);
         if (!battery.IsBatteryChargeDisabled()) {
             const HRESULT hr = battery.SetFlagDisableBatteryCharge(TRUE);
             if (FAILED(hr))
@@ -118,7 +135,7 @@ bool CheckBatteryHealth(HWND hWnd, SchedState& state, CBattery& battery) {
     DWORD dwMode = 0;
     if (battery.IsChargeModeSupported() && SUCCEEDED(battery.GetChargeMode(&dwMode)) &&
         dwMode >= CHARGEMODE_REFRESH_NEEDED)
-        ShowHealthNotice(hWnd, state, kChargeModeNotice, L"Failed To AddNotifyIcon. dwRet: %08x.");
+        ShowHealthNotice(hWnd, state, kChargeModeNotice);
     return false;
 }
 
