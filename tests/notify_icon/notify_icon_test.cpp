@@ -9,19 +9,11 @@
 
 namespace {
 
+using testenv::CountTrayIcons;
+
 constexpr UINT kIconNormal = 129;
 constexpr UINT kIconOther = 101;
 constexpr DWORD kWaitMs = 10000;
-
-int CountTrayIcons() {
-    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
-    int count = 0;
-    for (HWND child = tray ? FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr)
-                           : nullptr;
-         child; child = FindWindowExW(tray, child, L"__winex11_tray_icon", nullptr))
-        ++count;
-    return count;
-}
 
 HWND FirstTrayIcon() {
     HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);

@@ -135,4 +135,14 @@ int SetUpMachine(const std::wstring& lines) {
     return rc;
 }
 
+int CountTrayIcons() {
+    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+    int count = 0;
+    for (HWND child = tray ? FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr)
+                           : nullptr;
+         child; child = FindWindowExW(tray, child, L"__winex11_tray_icon", nullptr))
+        ++count;
+    return count;
+}
+
 } // namespace testenv

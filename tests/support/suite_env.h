@@ -56,6 +56,10 @@ bool WriteUtf16File(const std::wstring& path, const std::wstring& text);
 // that what was put stays. simctl's exit code, or -1.
 int SetUpMachine(const std::wstring& lines);
 
+// Icons in Wine's notification area (X11 driver): child windows of class
+// "__winex11_tray_icon" inside the top-level "__winex11_standalone_tray".
+int CountTrayIcons();
+
 // Polls pred every pollMs until it holds or timeoutMs passes.
 template <typename Pred> bool WaitUntil(Pred pred, DWORD timeoutMs, DWORD pollMs = 20) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;

@@ -1,0 +1,72 @@
+// zbSched, the resident scheduler: a hidden window that lives for the
+// session, checks the batteries on its routine timer, warns and reminds in
+// the notification area (toasts from Windows 8 on), opens the main screen,
+// answers pipe 3 and puts back what an interrupted refresh left behind.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <memory>
+
+#include "ipc/pipe.h"
+
+namespace zbsched {
+
+// Window messages from the other programs.
+constexpr UINT WM_USER_RESETCHARGEMODE = 0x8603; // the install helper at removal
+constexpr UINT ROUTINE_TIMER_ID = 1;
+constexpr UINT HELP_TOPIC_SCHED = 10000;
+constexpr wchar_t SCHED_MUTEX_NAME[] = L"vadovurMUTEX";
+constexpr wchar_t ROUTINE_MUTEX_NAME[] = L"vadovurMUTEXTOAST";
+constexpr wchar_t REFRESH_TOOL_MUTEX_NAME[] = L"Global\\vadovurMUTEX3";
+constexpr wchar_t MAIN_EXE_NAME[] = L"zbMain.exe";
+constexpr wchar_t MAIN_WINDOW_CLASS[] = L"zbMain";
+
+// What the hidden window owns; created with it and freed at WM_NCDESTROY.
+struct SchedState {
+    HINSTANCE instance = nullptr;
+    NOTIFYICONDATAW notif = {};
+    UINT taskbarCreated = 0;
+    // The overdue-reminder toast is on screen: it is not shown again.
+    bool toastShowing = false;
+    // One warning dialog per warning type (2 and 3).
+    HWND warningDlg[2] = {};
+    std::unique_ptr<CPipeToSch> pipe;
+};
+
+// The scheduler's module and hidden window, set by InitInstance (null before).
+HINSTANCE GetSchedInstance();
+HWND GetSchedWindow();
+// The routine check at start-up, on the hidden window.
+void StartDaySettingOnStart();
+
+// Start-up (zbSched.cpp) -----------------------------------------------------
+BOOL InitInstance(HINSTANCE hInstance, int nCmdShow);
+BOOL SetRoutineCheckTimer(HWND hWnd);
+LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+ATOM RegisterSchedClass(HINSTANCE hInstance, LPCWSTR lpszClass);
+
+// Recovery and the main screen (sched_wnd.cpp) ---------------------------------
+DWORD StartMain(UINT64 flags);
+void CheckRefreshState(HWND hWnd);
+void RestorePowerPlanAfterRefresh(HWND hWnd);
+// A refresh tool runs: its instance mutex exists or pipe 2 is served.
+bool IsRefreshToolRunning();
+// When no refresh tool runs: recorded charge modes back, a firmware refresh
+// left on ended, the user's power plan back. Safe to call on every tick.
+void RecoverAfterInterruptedRefresh(HWND hWnd);
+
+// Routine check (day_setting.cpp) --------------------------------------------
+HRESULT StartDaySetting(HWND hWnd, SchedState& state);
+bool IsBalloonDue();
+bool IsChargeModeRefBalloonDue(const SYSTEMTIME& last, int nMonths);
+DWORD ShowBalloon(HWND hWnd, HWND hTarget, bool bForce, SchedState& state);
+void CheckChargeMode();
+
+// Warning dialog (warning_dlg.cpp) --------------------------------------------
+bool IsShowWarningDlg(HWND hDlg, int nWarningType, DWORD dwBattNo);
+// Opens the dialog of that type for the battery unless it is open or hidden.
+void OpenWarningDialog(HWND hWnd, SchedState& state, int nWarningType, DWORD dwBattNo);
+
+} // namespace zbsched

@@ -1,0 +1,82 @@
+// zbSched.exe: the resident scheduler. One instance per session; a second
+// one exits at once, and with "/end" closes the first.
+#include <windows.h>
+
+#include <locale.h>
+#include <objbase.h>
+#include <psapi.h>
+#include <string.h>
+
+#include "common/handles.h"
+#include "common/help.h"
+#include "common/log.h"
+#include "common/toast.h"
+#include "sched/resource.h"
+#include "sched/sched.h"
+
+int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int /*nCmdShow*/) {
+    zb::UniqueHandle instanceMutex(CreateMutexW(nullptr, FALSE, zbsched::SCHED_MUTEX_NAME));
+    const DWORD dwErr = GetLastError();
+    if (dwErr == ERROR_ALREADY_EXISTS || dwErr == ERROR_ACCESS_DENIED) {
+        if (lpCmdLine && wcsstr(lpCmdLine, L"/end")) {
+            WCHAR szClass[100] = {};
+            LoadStringW(hInstance, IDS_CLASS_NAME, szClass, static_cast<int>(ARRAYSIZE(szClass)));
+            HWND hFirst = FindWindowW(szClass, nullptr);
+            if (IsWindow(hFirst))
+                SendMessageW(hFirst, WM_CLOSE, 0, 0);
+        }
+        return 0;
+    }
+
+    _wsetlocale(LC_ALL, L"");
+    const HRESULT hrCom = CoInitialize(nullptr);
+    const DWORD_PTR helpCookie = InitializeHelp();
+    const HRESULT hrToast = GetToastLibrary().InitializeToast();
+    if (FAILED(hrToast))
+        WriteLog(L"wWinMain", __LINE__, L"ToastDll Init Failed. hr: %08x.\n", hrToast);
+
+    // The window stays hidden whatever the caller asked for.
+    if (!zbsched::InitInstance(hInstance, SW_HIDE)) {
+        GetToastLibrary().FinalizeToast();
+        return 0;
+    }
+    HACCEL hAccel = LoadAcceleratorsW(hInstance, MAKEINTRESOURCEW(IDC_ZBSCHED));
+    zbsched::StartDaySettingOnStart();
+    HWND hWnd = zbsched::GetSchedWindow();
+
+    // What the scheduler costs at rest: every message the loop takes wakes
+    // it; the count goes to the trace at the end.
+    unsigned long messages = 0, timers = 0;
+    MSG msg = {};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        ++messages;
+        if (msg.message == WM_TIMER)
+            ++timers;
+        // The warning dialogs are modeless: their keys go through here.
+        HWND hActive = GetActiveWindow();
+        if (hActive && hActive != hWnd && IsDialogMessageW(hActive, &msg))
+            continue;
+        if (!TranslateAcceleratorW(msg.hwnd, hAccel, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    FILETIME created, exited, kernel, user;
+    ULONGLONG cpuMs = 0;
+    if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        cpuMs = ((static_cast<ULONGLONG>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+                 (static_cast<ULONGLONG>(user.dwHighDateTime) << 32 | user.dwLowDateTime)) /
+                10000;
+    // The commit charge of the process: its private bytes.
+    PROCESS_MEMORY_COUNTERS mem = {};
+    mem.cb = sizeof(mem);
+    GetProcessMemoryInfo(GetCurrentProcess(), &mem, sizeof(mem));
+    WriteLog(L"wWinMain", __LINE__,
+             L"Messages: %lu posted (%lu timer); CPU %llu ms; private bytes %llu\n", messages,
+             timers, cpuMs, static_cast<ULONGLONG>(mem.PagefileUsage));
+    GetToastLibrary().FinalizeToast();
+    UninitializeHelp(helpCookie);
+    if (SUCCEEDED(hrCom))
+        CoUninitialize();
+    return static_cast<int>(msg.wParam);
+}

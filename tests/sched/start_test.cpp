@@ -1,0 +1,115 @@
+// The scheduler's start-up, its pipe 3 and the messages other programs send
+// it, on the simulated notebook.
+#include "sched_support.h"
+
+#include "common/settings.h"
+#include "ipc/pipe.h"
+
+using namespace scenario;
+using namespace schedtest;
+
+namespace {
+
+constexpr UINT kResetChargeMode = 0x8603;
+
+class SchedStartTest : public RefreshScenarioTest {
+protected:
+    void SetUp() override {
+        RefreshScenarioTest::SetUp();
+        recorder_.reset();
+        SetUpMachine(L"two", [](sim::Machine& m) {
+            m.battery[0].chargeMode = 80;
+            m.battery[1].chargeMode = 50;
+        });
+    }
+
+    // Sends one record to pipe 3, as the refresh tool does.
+    static bool SendToPipe3(UINT32 message, UINT64 wparam) {
+        CPipe pipe;
+        if (!pipe.PipeRetry(PIPE3_NAME, 100, 50))
+            return false;
+        PipeRecord record = {message, 0, wparam, 0};
+        return pipe.Send(&record, sizeof(record)) == static_cast<int>(sizeof(record));
+    }
+
+    // Sends a message and returns once the scheduler has handled it.
+    static void Deliver(HWND hWnd, UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0) {
+        DWORD_PTR result = 0;
+        ASSERT_NE(0,
+                  SendMessageTimeoutW(hWnd, uMsg, wParam, lParam, SMTO_NORMAL, kWaitMs, &result));
+    }
+};
+
+// One scheduler per session: a second one leaves the first alone, a second
+// one with "/end" closes it. Both exit with 0. At its start, with no refresh
+// running and no result waiting, a battery left at the no-charge mode
+// without a record (as older refresh tools left it) charges fully again.
+TEST_F(SchedStartTest, OneInstanceAndEnd) {
+    ASSERT_EQ(0u, sim::Modify([](sim::Machine& m) -> DWORD {
+                  m.battery[1].chargeMode = 5;
+                  return 0;
+              }));
+    SchedFolder folder(false);
+    SchedProcess first(folder);
+    ASSERT_NE(nullptr, first.Window());
+    EXPECT_TRUE(testenv::WaitUntil([] { return ReadBattery(2).chargeMode == 0; }, kWaitMs));
+    EXPECT_TRUE(TraceContains(L"Revert Charge Mode Success!"));
+    EXPECT_EQ(0, RunSched(folder, L""));
+    EXPECT_TRUE(first.Running());
+    EXPECT_EQ(0, RunSched(folder, L"/end"));
+    EXPECT_EQ(0, first.Wait());
+}
+
+// Pipe 3 opens the main screen with the tool's switches and drops any other
+// code; resume, "TaskbarCreated" and the install helper's reset reach the
+// window; with the main screen open nothing is checked.
+TEST_F(SchedStartTest, PipeThreeAndWindowMessages) {
+    SchedFolder folder;
+    SchedProcess sched(folder);
+    HWND hWnd = sched.Window();
+    ASSERT_NE(nullptr, hWnd);
+    Deliver(hWnd, WM_NULL);
+    const size_t checks = TraceCount(L"StartDaySetting begin");
+    EXPECT_EQ(1u, checks) << "the start runs the check once";
+
+    ASSERT_TRUE(SendToPipe3(WM_USER_RUNMAINDLG, RUNMAINDLG_ICON));
+    ASSERT_TRUE(folder.WaitForMainStarts(1));
+    EXPECT_EQ("/icon", folder.MainStarts()[0]);
+    ASSERT_TRUE(SendToPipe3(WM_CLOSE, 0));
+    ASSERT_TRUE(
+        testenv::WaitUntil([] { return TraceContains(L"Dropped message:00000010"); }, kWaitMs));
+    EXPECT_TRUE(sched.Running());
+
+    // Resume checks at once, whatever the day count says.
+    SYSTEMTIME old = {2001, 1, 0, 1, 0, 0, 0, 0};
+    ASSERT_EQ(S_OK, SetRegLastBatteryStatusCheckTime(&old));
+    Deliver(hWnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND);
+    EXPECT_EQ(checks + 1, TraceCount(L"StartDaySetting begin"));
+    SYSTEMTIME stored = {};
+    ASSERT_EQ(S_OK, GetRegLastBatteryStatusCheckTime(&stored));
+    EXPECT_NE(2001, stored.wYear);
+
+    Deliver(hWnd, RegisterWindowMessageW(L"TaskbarCreated"));
+    EXPECT_EQ(checks + 2, TraceCount(L"StartDaySetting begin"));
+
+    // The main screen is open: it shows the state itself.
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"zbMain";
+    RegisterClassW(&wc);
+    HWND hMain =
+        CreateWindowW(L"zbMain", L"", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(nullptr, hMain);
+    ASSERT_EQ(S_OK, SetRegLastBatteryStatusCheckTime(&old));
+    Deliver(hWnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND);
+    DestroyWindow(hMain);
+    ASSERT_EQ(S_OK, GetRegLastBatteryStatusCheckTime(&stored));
+    EXPECT_EQ(2001, stored.wYear) << "checked with the main screen open";
+
+    Deliver(hWnd, kResetChargeMode);
+    EXPECT_EQ(0u, ReadBattery(1).chargeMode);
+    EXPECT_EQ(0u, ReadBattery(2).chargeMode);
+}
+
+} // namespace
