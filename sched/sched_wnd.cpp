@@ -24,6 +24,14 @@ namespace zbsched {
 
 namespace {
 
+// The refresh tool's power-plan classes: the recovery gives back what a
+// refresh that died left behind.
+using zbrefresh::CPowerScheme;
+using zbrefresh::CPowerSchemeArray;
+using zbrefresh::CPowerSchemeArrayXP;
+using zbrefresh::CPowerSchemeXP;
+using zbrefresh::REFRESH_POWER_PLAN_GUID;
+
 constexpr size_t kMainArgsCch = 64;
 
 HINSTANCE ErrorModule() {
