@@ -98,6 +98,18 @@ def main():
 """
         refs.append('      <ComponentRef Id="C_MenuShortcut"/>\n')
 
+    # The scheduler the uninstall helper started (or the user's) holds its
+    # program and the device library open: it is ended, as the user, after
+    # the charge modes were reset and before the files go, so that the
+    # removal leaves nothing behind until the next restart.
+    scheduler_end_action = scheduler_end_step = ""
+    if "zbSched.exe" in names:
+        scheduler_end_action = f"""    <CustomAction Id="SchedulerEnd" FileKey="{file_id('zbSched.exe')}" ExeCommand="/end"
+                  Execute="deferred" Impersonate="yes" Return="ignore"/>
+"""
+        scheduler_end_step = """      <Custom Action="SchedulerEnd" Sequence="3495">REMOVE="ALL"</Custom>
+"""
+
     wxs = f"""<?xml version="1.0" encoding="utf-8"?>
 <!-- Made by package/make_wxs.py; device library: {args.device_name} -->
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
@@ -124,10 +136,10 @@ def main():
                   Execute="deferred" Impersonate="no" Return="ignore"/>
     <CustomAction Id="HelperUninstall" FileKey="{file_id('instzbw.exe')}" ExeCommand="/Uninstall"
                   Execute="deferred" Impersonate="no" Return="ignore"/>
-    <InstallExecuteSequence>
+{scheduler_end_action}    <InstallExecuteSequence>
       <Custom Action="HelperCommit" Sequence="6590">NOT REMOVE</Custom>
       <Custom Action="HelperUninstall" Sequence="3490">REMOVE="ALL"</Custom>
-    </InstallExecuteSequence>
+{scheduler_end_step}    </InstallExecuteSequence>
   </Product>
 </Wix>
 """

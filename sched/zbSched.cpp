@@ -14,6 +14,13 @@
 #include "sched/resource.h"
 #include "sched/sched.h"
 
+namespace {
+
+// How long "/end" waits for the first instance to end.
+constexpr DWORD kEndWaitMs = 10000;
+
+} // namespace
+
 int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int /*nCmdShow*/) {
     zb::UniqueHandle instanceMutex(CreateMutexW(nullptr, FALSE, zbsched::SCHED_MUTEX_NAME));
     const DWORD dwErr = GetLastError();
@@ -22,8 +29,17 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int /*nC
             WCHAR szClass[100] = {};
             LoadStringW(hInstance, IDS_CLASS_NAME, szClass, static_cast<int>(ARRAYSIZE(szClass)));
             HWND hFirst = FindWindowW(szClass, nullptr);
-            if (IsWindow(hFirst))
+            if (IsWindow(hFirst)) {
+                DWORD firstId = 0;
+                GetWindowThreadProcessId(hFirst, &firstId);
+                const zb::UniqueHandle first(OpenProcess(SYNCHRONIZE, FALSE, firstId));
                 SendMessageW(hFirst, WM_CLOSE, 0, 0);
+                // The package's removal runs "/end" just before it deletes the
+                // program's files: return once the first instance has let go
+                // of them, not while it is still ending.
+                if (first)
+                    WaitForSingleObject(first.Get(), kEndWaitMs);
+            }
         }
         return 0;
     }

@@ -166,7 +166,11 @@ DWORD RunExec(const ExecInfo& exec, DWORD* processId) {
     const DWORD len = ExpandEnvironmentStringsW(exec.command.c_str(), command, ARRAYSIZE(command));
     if (len == 0 || len > ARRAYSIZE(command))
         return ERROR_BAD_PATHNAME;
-    std::wstring line = L"\"" + std::wstring(command) + L"\"";
+    // Task files may quote a program path with spaces, as Windows accepts.
+    std::wstring program = command;
+    if (program.size() >= 2 && program.front() == L'"' && program.back() == L'"')
+        program = program.substr(1, program.size() - 2);
+    std::wstring line = L"\"" + program + L"\"";
     if (!exec.arguments.empty())
         line += L" " + exec.arguments;
     wchar_t directory[MAX_PATH] = {};
@@ -178,7 +182,7 @@ DWORD RunExec(const ExecInfo& exec, DWORD* processId) {
     }
     STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(command, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+    if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
                         directory[0] ? directory : nullptr, &si, &pi))
         return sim::LogFailure(L"CreateProcessW", GetLastError());
     CloseHandle(pi.hThread);

@@ -135,7 +135,7 @@ TEST(Package, InstallsAndRemovesCleanly) {
     const bool withScheduler = Exists(folder + L"zbSched.exe");
     const bool withMain = Exists(folder + L"zbMain.exe");
     if (withScheduler) {
-        EXPECT_EQ(0, testenv::RunProgram(L"simctl.exe", L"tasks fire \\zelZbSchedRun"));
+        EXPECT_EQ(0, testenv::RunProgram(L"simctl.exe", L"tasks fire zelZbSchedRun"));
         EXPECT_TRUE(
             testenv::WaitUntil([] { return FindWindowW(L"zbSched", nullptr) != nullptr; }, 30000));
     }
