@@ -103,6 +103,12 @@ UINT ChargeModeTextId(DWORD dwMode);
 // is ticked, so that nothing is written.
 bool ChosenChargeMode(bool bFull, bool b80, bool b50, DWORD* pdwMode);
 
+// ---- Refresh run (plain decisions) ------------------------------------------
+
+// The message that refuses a refresh start for this power state (168 no
+// battery, 160 not on mains, 186 the refresh tool is missing), or 0.
+UINT RefusalForPowerStatus(const SYSTEM_POWER_STATUS& status, bool bRefreshToolPresent);
+
 // ---- Windows ----------------------------------------------------------------
 
 BOOL RegisterMainWindowClass(HINSTANCE hInstance);
@@ -126,7 +132,7 @@ HWND CreateReadMeDialog(HWND hParent);
 HWND CreateChargeModeDialog(HWND hParent, CBattery* pBattery);
 void ShowAboutBox(HWND hParent);
 
-// ---- Windows of the refresh run (not built into this program yet) -----------
+// ---- Windows of the refresh run ----------------------------------------------
 
 HWND CreateRefreshWindow(UINT uBattNo);
 HWND CreateCompleteWindow();

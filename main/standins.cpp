@@ -15,10 +15,6 @@ HWND CreateCompleteWindow() {
     return nullptr;
 }
 
-HWND CreateConfirmDialog(HWND, CBattery*) {
-    return nullptr;
-}
-
 HWND CreateReservationDialog(HWND, CBatteryArray*) {
     return nullptr;
 }
