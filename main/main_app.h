@@ -109,6 +109,15 @@ bool ChosenChargeMode(bool bFull, bool b80, bool b50, DWORD* pdwMode);
 // battery, 160 not on mains, 186 the refresh tool is missing), or 0.
 UINT RefusalForPowerStatus(const SYSTEM_POWER_STATUS& status, bool bRefreshToolPresent);
 
+// The ten-percent mark a progress report reaches beyond the last one (the
+// toast's figure), or -1 when it stays within the same ten.
+int NewToastTens(int nLastProgress, int nProgress);
+
+// Text of a not-completed run's reason; 0 keeps the dialog's default text.
+UINT ReasonTextId(DWORD dwReason);
+// Advice after a run that did not complete, by the battery's charge mode.
+UINT AdviceTextId(DWORD dwChargeMode, DWORD dwReason);
+
 // ---- Windows ----------------------------------------------------------------
 
 BOOL RegisterMainWindowClass(HINSTANCE hInstance);
@@ -134,6 +143,8 @@ void ShowAboutBox(HWND hParent);
 
 // ---- Windows of the refresh run ----------------------------------------------
 
+// The refresh and completion windows' classes (registered on first use).
+BOOL RegisterRunWindowClass(HINSTANCE hInstance, LPCWSTR lpszClass, WNDPROC proc);
 HWND CreateRefreshWindow(UINT uBattNo);
 HWND CreateCompleteWindow();
 HWND CreateConfirmDialog(HWND hParent, CBattery* pBattery);

@@ -7,14 +7,6 @@
 
 namespace zbmain {
 
-HWND CreateRefreshWindow(UINT) {
-    return nullptr;
-}
-
-HWND CreateCompleteWindow() {
-    return nullptr;
-}
-
 HWND CreateReservationDialog(HWND, CBatteryArray*) {
     return nullptr;
 }

@@ -2,7 +2,9 @@
 // with the real refresh tool, and an abort.
 #include "main_ui_support.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 using namespace mainui;
 
@@ -93,4 +95,120 @@ TEST_F(MainScreenTest, ConfirmationRefusesWhenTheRefreshToolIsMissing) {
          {L"zbMain.exe", L"cellio.dll", L"KX_NTF.dll", L"powrprof.dll", L"taskschd.dll"})
         DeleteFileW((folder + file).c_str());
     RemoveDirectoryW(folder.c_str());
+}
+
+namespace {
+
+constexpr DWORD kRunWaitMs = 180000;
+
+class RefreshRunTest : public MainScreenTest {
+protected:
+    void SetUp() override {
+        MainScreenTest::SetUp();
+        SetRefreshSetting(L"Log", 1);
+        SetRefreshSetting(L"RefreshCoolDownTime", 0);
+        SetRefreshSetting(L"RefreshCoolDownLimit", 0);
+        SetRefreshSetting(L"ADCHDelay", 0);
+    }
+};
+
+// Starts a refresh of battery 1 from its page; the refresh dialog, or null.
+HWND StartRefresh(MainScreen& main) {
+    HWND confirm = OpenConfirmation(main, 1);
+    if (!confirm)
+        return nullptr;
+    ui::Click(confirm, IDOK);
+    HWND window = ui::WaitForWindow(main.Pid(), L"RefreshWnd", nullptr);
+    return window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
+}
+
+int PercentOf(const std::wstring& text) {
+    return text.empty() ? -1 : _wtoi(text.c_str());
+}
+
+// The completion window's dialog once it is there; null after timeoutMs.
+HWND WaitForCompletion(MainScreen& main, DWORD timeoutMs) {
+    HWND window = ui::WaitForWindow(main.Pid(), L"CompleteWnd", nullptr, timeoutMs);
+    return window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
+}
+
+} // namespace
+
+TEST_F(RefreshRunTest, AWholeRefreshFollowsTheToolToTheDiagnosis) {
+    SetUpMachine(L"one", [](sim::Machine& m) {
+        m.battery[0].remaining = m.battery[0].fullChargeCapacity * 0.97;
+        m.battery[0].chargeLatched = 0;
+    });
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    HWND refresh = StartRefresh(main);
+    ASSERT_NE(nullptr, refresh);
+    EXPECT_FALSE(IsWindowVisible(main.Window()));
+    ASSERT_EQ(0u, SimSetSpeed(4000.0));
+
+    // The percentage follows the tool and never goes back.
+    std::vector<int> seen;
+    bool running = false;
+    HWND complete = nullptr;
+    ASSERT_TRUE(testenv::WaitUntil(
+        [&] {
+            if (IsWindow(refresh)) {
+                const int percent = PercentOf(ui::Text(refresh, IDC_PERCENT));
+                if (percent >= 0 && (seen.empty() || seen.back() != percent))
+                    seen.push_back(percent);
+                running = running || ui::Text(refresh, IDC_REFRESH_STATUS) ==
+                                         L"現在バッテリのリフレッシュ＆診断 実行中です。";
+            }
+            complete = ui::FindTopWindow(main.Pid(), L"CompleteWnd", nullptr);
+            return complete != nullptr;
+        },
+        kRunWaitMs));
+    EXPECT_TRUE(running);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    HWND dialog = FindWindowExW(complete, nullptr, L"#32770", nullptr);
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_NE(nullptr, ui::Control(dialog, IDC_RESULT_STATUS1)) << "the completed dialog";
+    EXPECT_NE(L"取得中", ui::Text(dialog, IDC_RESULT_MESSAGE));
+
+    ui::Click(dialog, IDOK);
+    EXPECT_TRUE(
+        testenv::WaitUntil([&] { return IsWindowVisible(main.Window()) != FALSE; }, ui::kWaitMs));
+    EXPECT_EQ(nullptr, ui::FindTopWindow(main.Pid(), L"CompleteWnd", nullptr));
+    EXPECT_NE(L"未実施", ui::Text(main.Dialog(), IDC_LASTDATE1));
+}
+
+TEST_F(RefreshRunTest, AnAbortAsksEndsTheToolAndShowsReasonTwo) {
+    SetUpMachine(L"one", [](sim::Machine& m) {
+        m.battery[0].remaining = m.battery[0].fullChargeCapacity * 0.5;
+        m.battery[0].chargeLatched = 0;
+    });
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    HWND refresh = StartRefresh(main);
+    ASSERT_NE(nullptr, refresh);
+    ASSERT_EQ(0u, SimSetSpeed(1.0));
+    ASSERT_TRUE(testenv::WaitUntil([&] { return !ui::Text(refresh, IDC_REFRESH_STATUS).empty(); },
+                                   ui::kWaitMs));
+
+    ui::Click(refresh, IDCANCEL);
+    HWND question = nullptr;
+    ASSERT_TRUE(testenv::WaitUntil(
+        [&] {
+            question = ui::FindTopWindow(main.Pid(), L"#32770", kTitle, true);
+            return question && question != GetParent(refresh) && ui::Control(question, IDOK) &&
+                   !ui::Control(question, IDC_PERCENT);
+        },
+        ui::kWaitMs));
+    ui::Click(question, IDOK);
+
+    HWND dialog = WaitForCompletion(main, kRunWaitMs);
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_EQ(L"・中止ボタンによってリフレッシュが中止されました。", ui::Text(dialog, IDC_REASON));
+    bool logged = false;
+    for (const std::wstring& line : testenv::ReadLogLines(L"vadovur_progress_01.log"))
+        logged = logged || line.find(L"ABORTED!    Canceled.") != std::wstring::npos;
+    EXPECT_TRUE(logged);
+    ui::Click(dialog, IDOK);
+    EXPECT_TRUE(
+        testenv::WaitUntil([&] { return IsWindowVisible(main.Window()) != FALSE; }, ui::kWaitMs));
 }
