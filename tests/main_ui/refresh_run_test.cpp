@@ -58,43 +58,83 @@ TEST_F(MainScreenTest, ConfirmationRefusesWithoutMainsOrBatteryAndStaysOpen) {
     EXPECT_TRUE(IsWindowEnabled(main.Window()));
 }
 
-// A main screen installed without the refresh tool: a folder of its own with
-// the program and the libraries it loads, but no zbRefresh.exe.
-TEST_F(MainScreenTest, ConfirmationRefusesWhenTheRefreshToolIsMissing) {
-    const std::wstring bin = testenv::BinDir();
-    const std::wstring folder = bin + L"norefresh\\";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    for (const wchar_t* file :
-         {L"zbMain.exe", L"cellio.dll", L"KX_NTF.dll", L"powrprof.dll", L"taskschd.dll"})
-        CopyFileW((bin + file).c_str(), (folder + file).c_str(), FALSE);
-    SetUpMachine(L"one");
-    {
-        ui::Program program(L"norefresh\\zbMain.exe", L"");
-        HWND window = ui::WaitForWindow(program.Id(), L"zbMain", kTitle);
-        ASSERT_NE(nullptr, window);
-        HWND dialog = FindWindowExW(window, nullptr, L"#32770", nullptr);
-        ASSERT_NE(nullptr, dialog);
-        ui::SelectTab(dialog, IDC_TAB, 1);
-        ui::Click(dialog, IDC_BUTTON_REFRESH1);
-        HWND confirm = nullptr;
-        ASSERT_TRUE(testenv::WaitUntil(
-            [&] {
-                confirm = ui::FindTopWindow(program.Id(), L"#32770", kTitle, true);
-                return confirm && ui::Control(confirm, IDC_CONFIRM_TEXT);
-            },
-            ui::kWaitMs));
-        ui::Click(confirm, IDOK);
-        HWND box = ui::WaitForMessageBox(program.Id(), kTitle, ui::kWaitMs, confirm);
-        ASSERT_NE(nullptr, box);
-        EXPECT_NE(std::wstring::npos, ui::MessageBoxText(box).find(L"ファイルが存在しません。"));
-        ui::Answer(box, IDOK);
-        EXPECT_TRUE(
-            testenv::WaitUntil([&] { return IsWindowVisible(confirm) != FALSE; }, ui::kWaitMs));
+namespace {
+
+// A copy of the program in a folder of its own, with the libraries it loads
+// and, when given, a stand-in for the refresh tool.
+class InstalledCopy {
+public:
+    explicit InstalledCopy(const wchar_t* toolStandIn) : folder_(testenv::BinDir() + L"copy\\") {
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        for (const wchar_t* file : kFiles)
+            CopyFileW((testenv::BinDir() + file).c_str(), (folder_ + file).c_str(), FALSE);
+        if (toolStandIn)
+            CopyFileW((testenv::BinDir() + toolStandIn).c_str(),
+                      (folder_ + L"zbRefresh.exe").c_str(), FALSE);
     }
-    for (const wchar_t* file :
-         {L"zbMain.exe", L"cellio.dll", L"KX_NTF.dll", L"powrprof.dll", L"taskschd.dll"})
-        DeleteFileW((folder + file).c_str());
-    RemoveDirectoryW(folder.c_str());
+    ~InstalledCopy() {
+        for (const wchar_t* file : kFiles)
+            DeleteFileW((folder_ + file).c_str());
+        DeleteFileW((folder_ + L"zbRefresh.exe").c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+
+private:
+    static constexpr const wchar_t* kFiles[] = {L"zbMain.exe", L"cellio.dll", L"KX_NTF.dll",
+                                                L"powrprof.dll", L"taskschd.dll"};
+    std::wstring folder_;
+};
+
+// Starts the copy and presses Yes on battery 1's confirmation.
+HWND ConfirmInCopy(ui::Program& program) {
+    HWND window = ui::WaitForWindow(program.Id(), L"zbMain", kTitle);
+    HWND dialog = window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
+    if (!dialog)
+        return nullptr;
+    ui::SelectTab(dialog, IDC_TAB, 1);
+    ui::Click(dialog, IDC_BUTTON_REFRESH1);
+    HWND confirm = nullptr;
+    testenv::WaitUntil(
+        [&] {
+            confirm = ui::FindTopWindow(program.Id(), L"#32770", kTitle, true);
+            return confirm && ui::Control(confirm, IDC_CONFIRM_TEXT);
+        },
+        ui::kWaitMs);
+    if (!confirm || !ui::Control(confirm, IDC_CONFIRM_TEXT))
+        return nullptr;
+    ui::Click(confirm, IDOK);
+    return confirm;
+}
+
+} // namespace
+
+TEST_F(MainScreenTest, ConfirmationRefusesWhenTheRefreshToolIsMissing) {
+    SetUpMachine(L"one");
+    InstalledCopy copy(nullptr);
+    ui::Program program(L"copy\\zbMain.exe", L"");
+    HWND confirm = ConfirmInCopy(program);
+    ASSERT_NE(nullptr, confirm);
+    HWND box = ui::WaitForMessageBox(program.Id(), kTitle, ui::kWaitMs, confirm);
+    ASSERT_NE(nullptr, box);
+    EXPECT_NE(std::wstring::npos, ui::MessageBoxText(box).find(L"ファイルが存在しません。"));
+    ui::Answer(box, IDOK);
+    EXPECT_TRUE(testenv::WaitUntil([&] { return IsWindowVisible(confirm) != FALSE; }, ui::kWaitMs));
+}
+
+// A refresh tool that ends without ever serving its pipes (one that refused
+// to start) must not leave the refresh window waiting for ever: the run
+// ends as not completed.
+TEST_F(MainScreenTest, AToolThatEndsUnreachedEndsTheRunAsNotCompleted) {
+    SetUpMachine(L"one");
+    InstalledCopy copy(L"simctl.exe");
+    ui::Program program(L"copy\\zbMain.exe", L"");
+    ASSERT_NE(nullptr, ConfirmInCopy(program));
+    HWND window = ui::WaitForWindow(program.Id(), L"CompleteWnd", nullptr, 60000);
+    ASSERT_NE(nullptr, window);
+    HWND dialog = FindWindowExW(window, nullptr, L"#32770", nullptr);
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_NE(nullptr, ui::Control(dialog, IDC_REASON)) << "the not-completed dialog";
+    EXPECT_EQ(L"・バッテリデバイスが正常に動作していません。", ui::Text(dialog, IDC_REASON));
 }
 
 namespace {

@@ -1,0 +1,46 @@
+// The refresh run's plain decisions: what refuses a start, when a toast is
+// due, which reason and advice texts a run that did not complete shows.
+#include "main/main_app.h"
+
+#include "main/program_ids.h"
+
+#include <gtest/gtest.h>
+
+using namespace zbmain;
+
+TEST(RefreshDecisions, RefusalsComeInTheirOrder) {
+    SYSTEM_POWER_STATUS status = {};
+    status.ACLineStatus = 0;
+    status.BatteryFlag = BATTERY_FLAG_UNKNOWN;
+    EXPECT_EQ(UINT(IDS_NO_BATTERY_CONNECTED), RefusalForPowerStatus(status, false));
+    status.BatteryFlag = 1;
+    EXPECT_EQ(UINT(IDS_AC_NOT_CONNECTED), RefusalForPowerStatus(status, false));
+    status.ACLineStatus = 255;
+    EXPECT_EQ(UINT(IDS_AC_NOT_CONNECTED), RefusalForPowerStatus(status, true));
+    status.ACLineStatus = 1;
+    status.BatteryFlag = BATTERY_FLAG_NO_BATTERY;
+    EXPECT_EQ(UINT(IDS_NO_BATTERY_CONNECTED), RefusalForPowerStatus(status, false));
+    status.BatteryFlag = BATTERY_FLAG_CHARGING;
+    EXPECT_EQ(UINT(IDS_FILE_MISSING), RefusalForPowerStatus(status, false));
+    EXPECT_EQ(0u, RefusalForPowerStatus(status, true));
+}
+
+TEST(RefreshDecisions, AToastOnlyForEachNewTen) {
+    EXPECT_EQ(20, NewToastTens(19, 21));
+    EXPECT_EQ(-1, NewToastTens(21, 29));
+    EXPECT_EQ(40, NewToastTens(29, 41));
+    EXPECT_EQ(-1, NewToastTens(0, 0));
+    EXPECT_EQ(100, NewToastTens(99, 100));
+    EXPECT_EQ(-1, NewToastTens(50, 45)); // a report going back shows nothing
+}
+
+TEST(RefreshDecisions, ReasonAndAdviceTexts) {
+    EXPECT_EQ(UINT(IDS_REASON_ABORTED), ReasonTextId(2));
+    EXPECT_EQ(UINT(IDS_REASON_REMOVED2), ReasonTextId(4));
+    EXPECT_EQ(UINT(IDS_REASON_AC), ReasonTextId(5));
+    EXPECT_EQ(0u, ReasonTextId(8)); // the dialog's own text stays
+    EXPECT_EQ(UINT(IDS_ADVICE_CHARGE_AMOUNT), AdviceTextId(0x80 | 50, 3));
+    EXPECT_EQ(UINT(IDS_ADVICE_MODE_CHANGED), AdviceTextId(80, 3));
+    EXPECT_EQ(UINT(IDS_ADVICE_MODE_CHANGED), AdviceTextId(80, 4));
+    EXPECT_EQ(UINT(IDS_ADVICE_REGULAR), AdviceTextId(80, 5));
+}
