@@ -118,6 +118,21 @@ UINT ReasonTextId(DWORD dwReason);
 // Advice after a run that did not complete, by the battery's charge mode.
 UINT AdviceTextId(DWORD dwChargeMode, DWORD dwReason);
 
+// ---- Reservation (plain decisions) --------------------------------------------
+
+// The reserved refresh task's arguments: "/sleep" or nothing, " /resv", and
+// " /b1" or " /b2" when only that battery is reserved.
+void BuildReservationArguments(bool bSleep, bool bBattery1, bool bBattery2, LPWSTR lpszArgs,
+                               size_t cchArgs);
+// The batteries a reserved task's arguments name (bit 1, bit 2; both when
+// neither is named); 0 for empty arguments (a failed read).
+DWORD ReservedBatteriesOf(LPCWSTR lpszArgs);
+// The latest date a reservation may take: three months ahead, the day
+// clamped to that month's length.
+SYSTEMTIME ReservationLatestDate(const SYSTEMTIME& now);
+// The wake-up task's time: dwDelayMinutes before the start.
+SYSTEMTIME WakeUpTime(const SYSTEMTIME& start, DWORD dwDelayMinutes);
+
 // ---- Windows ----------------------------------------------------------------
 
 BOOL RegisterMainWindowClass(HINSTANCE hInstance);

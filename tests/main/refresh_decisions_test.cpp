@@ -44,3 +44,33 @@ TEST(RefreshDecisions, ReasonAndAdviceTexts) {
     EXPECT_EQ(UINT(IDS_ADVICE_MODE_CHANGED), AdviceTextId(80, 4));
     EXPECT_EQ(UINT(IDS_ADVICE_REGULAR), AdviceTextId(80, 5));
 }
+
+TEST(ReservationDecisions, ArgumentsLatestDateAndWakeUp) {
+    WCHAR args[64] = L"";
+    BuildReservationArguments(false, false, true, args, ARRAYSIZE(args));
+    EXPECT_STREQ(L" /resv /b2", args);
+    BuildReservationArguments(true, true, true, args, ARRAYSIZE(args));
+    EXPECT_STREQ(L"/sleep /resv", args);
+    BuildReservationArguments(true, true, false, args, ARRAYSIZE(args));
+    EXPECT_STREQ(L"/sleep /resv /b1", args);
+    EXPECT_EQ(2u, ReservedBatteriesOf(L"/sleep /resv /b2"));
+    EXPECT_EQ(3u, ReservedBatteriesOf(L" /resv"));
+    EXPECT_EQ(0u, ReservedBatteriesOf(L""));
+
+    SYSTEMTIME now = {2026, 11, 0, 30, 10, 0, 0, 0};
+    SYSTEMTIME latest = ReservationLatestDate(now);
+    EXPECT_EQ(2027, latest.wYear);
+    EXPECT_EQ(2, latest.wMonth);
+    EXPECT_EQ(28, latest.wDay);
+    now.wYear = 2027;
+    latest = ReservationLatestDate(now);
+    EXPECT_EQ(29, latest.wDay); // 2028 is a leap year
+
+    const SYSTEMTIME start = {2027, 1, 0, 1, 0, 1, 0, 0};
+    const SYSTEMTIME wake = WakeUpTime(start, 3);
+    EXPECT_EQ(2026, wake.wYear);
+    EXPECT_EQ(12, wake.wMonth);
+    EXPECT_EQ(31, wake.wDay);
+    EXPECT_EQ(23, wake.wHour);
+    EXPECT_EQ(58, wake.wMinute);
+}
