@@ -2,6 +2,9 @@
 // with the real refresh tool, and an abort.
 #include "main_ui_support.h"
 
+#include "common/settings.h"
+#include "main/task_scheduler.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -251,4 +254,119 @@ TEST_F(RefreshRunTest, AnAbortAsksEndsTheToolAndShowsReasonTwo) {
     ui::Click(dialog, IDOK);
     EXPECT_TRUE(
         testenv::WaitUntil([&] { return IsWindowVisible(main.Window()) != FALSE; }, ui::kWaitMs));
+}
+
+namespace {
+
+struct ComScope {
+    ComScope() { CoInitialize(nullptr); }
+    ~ComScope() { CoUninitialize(); }
+};
+
+std::wstring TaskNameOf(UINT stringId) {
+    HMODULE strings = LoadLibraryExW((testenv::BinDir() + L"zbMain.exe").c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE);
+    wchar_t task[256] = {};
+    if (strings) {
+        GetSchedulerName(strings, stringId, task, ARRAYSIZE(task));
+        FreeLibrary(strings);
+    }
+    return task;
+}
+
+HWND OpenReservation(MainScreen& main, UINT battNo) {
+    ui::SelectTab(main.Dialog(), IDC_TAB, battNo);
+    ui::Click(main.Dialog(), battNo == 1 ? IDC_BUTTON_RESERVE1 : IDC_BUTTON_RESERVE2);
+    HWND found = nullptr;
+    testenv::WaitUntil(
+        [&] {
+            found = ui::FindTopWindow(main.Pid(), L"#32770", kTitle, true);
+            return found && ui::Control(found, IDC_RESV_BATT1);
+        },
+        ui::kWaitMs);
+    return found && ui::Control(found, IDC_RESV_BATT1) ? found : nullptr;
+}
+
+SYSTEMTIME InTwoDays() {
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    FILETIME file = {};
+    SystemTimeToFileTime(&now, &file);
+    ULARGE_INTEGER value = {{file.dwLowDateTime, file.dwHighDateTime}};
+    value.QuadPart += 2ULL * 24 * 3600 * 10000000ULL;
+    file = {value.LowPart, value.HighPart};
+    SYSTEMTIME start = {};
+    FileTimeToSystemTime(&file, &start);
+    start.wHour = 5, start.wMinute = 6, start.wSecond = start.wMilliseconds = 0;
+    return start;
+}
+
+} // namespace
+
+// A reservation of battery 2 with sleep, read back into the dialog, saved
+// again with both tasks, then cancelled with "do not set".
+TEST_F(MainScreenTest, AReservationIsShownSavedWithBothTasksAndCancelled) {
+    SetUpMachine(L"two");
+    ComScope com;
+    const std::wstring task = TaskNameOf(IDS_TASKNAME_REFRESH);
+    const std::wstring wakeTask = TaskNameOf(IDS_TASKNAME_WAKEUP);
+    const SYSTEMTIME start = InTwoDays();
+    const std::wstring tool = testenv::BinDir() + L"zbRefresh.exe";
+    ASSERT_EQ(S_OK, TASKHLPER_Add(tool.c_str(), task.c_str(), L"\\", L"test", L"test", &start, TRUE,
+                                  L"/sleep /resv /b2", L"", L"", FALSE, nullptr, L""));
+
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    HWND dialog = OpenReservation(main, 2);
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_TRUE(ui::IsChecked(dialog, IDC_RESV_ON));
+    EXPECT_TRUE(ui::IsChecked(dialog, IDC_SLEEP_CHECK));
+    EXPECT_TRUE(ui::IsChecked(dialog, IDC_RESV_BATT2));
+    EXPECT_FALSE(ui::IsChecked(dialog, IDC_RESV_BATT1));
+    ui::Click(dialog, IDOK);
+    ASSERT_TRUE(testenv::WaitUntil([&] { return !IsWindow(dialog); }, ui::kWaitMs));
+
+    wchar_t args[64] = {};
+    EXPECT_EQ(S_OK, TASKHLPER_GetActionArg(task.c_str(), L"\\", tool.c_str(), args, 64));
+    EXPECT_STREQ(L"/sleep /resv /b2", args);
+    EXPECT_EQ(S_OK, TASKHLPER_GetActionArg(wakeTask.c_str(), L"\\", tool.c_str(), args, 64));
+    EXPECT_STREQ(L"/delay", args);
+    SYSTEMTIME wake = {};
+    ASSERT_EQ(S_OK, TASKHLPER_GetStartDay(wakeTask.c_str(), L"\\", &wake));
+    EXPECT_EQ(5, wake.wHour);
+    EXPECT_EQ(3, wake.wMinute); // "SleepDelay" 3 minutes earlier
+    DWORD stored = 0;
+    EXPECT_EQ(S_OK, GetRegRefreshResevationBatt(&stored));
+    EXPECT_EQ(2u, stored);
+
+    dialog = OpenReservation(main, 2);
+    ASSERT_NE(nullptr, dialog);
+    ui::Click(dialog, IDC_RESV_OFF);
+    ui::Click(dialog, IDOK);
+    ASSERT_TRUE(testenv::WaitUntil([&] { return !IsWindow(dialog); }, ui::kWaitMs));
+    SYSTEMTIME ignored = {};
+    EXPECT_TRUE(FAILED(TASKHLPER_GetStartDay(task.c_str(), L"\\", &ignored)));
+    EXPECT_TRUE(FAILED(TASKHLPER_GetStartDay(wakeTask.c_str(), L"\\", &ignored)));
+    EXPECT_TRUE(FAILED(GetRegRefreshResevationBatt(&stored)));
+}
+
+// The time the dialog offers without a reservation is now: already past by
+// the time OK is pressed (message 167), and the dialog stays.
+TEST_F(MainScreenTest, APastReservationTimeIsRefusedWith167) {
+    SetUpMachine(L"one");
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    HWND dialog = OpenReservation(main, 1);
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_TRUE(ui::IsChecked(dialog, IDC_RESV_OFF));
+    ui::Click(dialog, IDC_RESV_BATT1);
+    ui::Click(dialog, IDC_RESV_ON);
+    ASSERT_TRUE(
+        testenv::WaitUntil([&] { return ui::IsEnabled(dialog, IDC_RESV_DATE); }, ui::kWaitMs));
+    ui::Click(dialog, IDOK);
+    HWND box = ui::WaitForMessageBox(main.Pid(), kTitle, ui::kWaitMs, dialog);
+    ASSERT_NE(nullptr, box);
+    EXPECT_NE(std::wstring::npos, ui::MessageBoxText(box).find(L"既に過去の日時"));
+    ui::Answer(box, IDOK);
+    EXPECT_TRUE(IsWindow(dialog));
 }
