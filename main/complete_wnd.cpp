@@ -69,8 +69,8 @@ void StartSleepCountdownIfAtConsole(HWND hDlg) {
         PostMessageW(hDlg, WM_USER_SLEEPCOUNTDOWN, 0, 0);
 }
 
-// Gives the main window back and ends the completion window.
-void ReturnToMain(HWND hDlg, bool bResult, bool bChargeMode) {
+// Gives the main window back, redrawn, and ends the completion window.
+void CloseCompleteWindow(HWND hWnd, bool bResult, bool bChargeMode) {
     HWND hMain = App().mainWindow;
     if (bResult)
         SendMessageW(hMain, WM_USER_UPDATERESULT, 0, 0);
@@ -79,7 +79,11 @@ void ReturnToMain(HWND hDlg, bool bResult, bool bChargeMode) {
         SendMessageW(hMain, WM_USER_CHARGEMODECHANGED, 0, 0);
     EnableWindow(hMain, TRUE);
     ShowWindow(hMain, SW_SHOW);
-    DestroyWindow(GetParent(hDlg));
+    DestroyWindow(hWnd);
+}
+
+void ReturnToMain(HWND hDlg, bool bResult, bool bChargeMode) {
+    CloseCompleteWindow(GetParent(hDlg), bResult, bChargeMode);
 }
 
 INT_PTR CALLBACK CompleteDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -117,12 +121,7 @@ INT_PTR CALLBACK CompleteDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM 
         }
         return TRUE;
     case WM_CTLCOLORSTATIC:
-        if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IDC_RESULT_MESSAGE &&
-            App().whiteBrush) {
-            SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
-            return reinterpret_cast<INT_PTR>(App().whiteBrush);
-        }
-        return FALSE;
+        return WhiteResultMessage(wParam, lParam);
     default:
         return FALSE;
     }
@@ -249,17 +248,9 @@ LRESULT CALLBACK CompleteWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM 
         if (state->dialog)
             SetFocus(state->dialog);
         return 0;
-    case WM_CLOSE: {
-        HWND hMain = App().mainWindow;
-        if (state->completed)
-            SendMessageW(hMain, WM_USER_UPDATERESULT, 0, 0);
-        SendMessageW(hMain, WM_USER_UPDATEBATTERY, 0, 0);
-        SendMessageW(hMain, WM_USER_CHARGEMODECHANGED, 0, 0);
-        EnableWindow(hMain, TRUE);
-        ShowWindow(hMain, SW_SHOW);
-        DestroyWindow(hWnd);
+    case WM_CLOSE:
+        CloseCompleteWindow(hWnd, state->completed, true);
         return 0;
-    }
     case WM_NCDESTROY:
         if (App().completeWindow == hWnd)
             App().completeWindow = nullptr;

@@ -149,6 +149,8 @@ void SetBattDlg1Info(HWND hDlg, CBattery* pBattery);
 void SetBattDlg2Info(HWND hDlg, CBattery* pBattery);
 void EnableRefreshButtons1(HWND hDlg, BOOL bEnable);
 void EnableRefreshButtons2(HWND hDlg, BOOL bEnable);
+// WM_CTLCOLORSTATIC of a dialog with the result message: that one on white.
+INT_PTR WhiteResultMessage(WPARAM wParam, LPARAM lParam);
 // The reserved refresh's start time, when one lies ahead.
 bool GetReservationDisplay(SYSTEMTIME* pStart);
 
