@@ -216,7 +216,7 @@ TEST_F(RefreshRunTest, AWholeRefreshFollowsTheToolToTheDiagnosis) {
     ui::Click(dialog, IDOK);
     EXPECT_TRUE(
         testenv::WaitUntil([&] { return IsWindowVisible(main.Window()) != FALSE; }, ui::kWaitMs));
-    EXPECT_EQ(nullptr, ui::FindTopWindow(main.Pid(), L"CompleteWnd", nullptr));
+    EXPECT_TRUE(ui::WaitForNoWindow(main.Pid(), L"CompleteWnd", nullptr));
     EXPECT_NE(L"未実施", ui::Text(main.Dialog(), IDC_LASTDATE1));
 }
 
