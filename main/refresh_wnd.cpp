@@ -308,8 +308,9 @@ void OnMode(HWND hDlg, RefreshDialogState& state, int mode, UINT battNo) {
         for (CBattery* battery : {state.battery1, state.battery2}) {
             if (!battery)
                 continue;
-            BBIF info = {};
-            battery->AslMethodBBIF(&info);
+            // The refresh changed the battery's figures: the diagnosis shows
+            // the new ones.
+            battery->RefreshBBIF();
             battery->SetRefreshState(0);
         }
         Finish(hDlg, state);
