@@ -370,3 +370,24 @@ TEST_F(MainScreenTest, APastReservationTimeIsRefusedWith167) {
     ui::Answer(box, IDOK);
     EXPECT_TRUE(IsWindow(dialog));
 }
+
+TEST_F(RefreshRunTest, UnpluggingTheAdapterEndsWithReasonFiveAndItsAdvice) {
+    SetUpMachine(L"one", [](sim::Machine& m) {
+        m.battery[0].remaining = m.battery[0].fullChargeCapacity * 0.97;
+        m.battery[0].chargeLatched = 0;
+        m.battery[0].chargeMode = 80;
+    });
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    HWND refresh = StartRefresh(main);
+    ASSERT_NE(nullptr, refresh);
+    ASSERT_EQ(0u, SimSetSpeed(300.0));
+    ASSERT_TRUE(testenv::WaitUntil([&] { return !ui::Text(refresh, IDC_REFRESH_STATUS).empty(); },
+                                   ui::kWaitMs));
+    ASSERT_EQ(0u, SimSetAcOnline(false));
+    HWND dialog = WaitForCompletion(main, kRunWaitMs);
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_EQ(L"・実行中にACアダプタが外されました。", ui::Text(dialog, IDC_REASON));
+    EXPECT_EQ(L"定期的なバッテリのリフレッシュ＆診断の実施をおすすめします。",
+              ui::Text(dialog, IDC_ADVICE));
+}
