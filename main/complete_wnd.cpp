@@ -231,6 +231,7 @@ bool OnCreate(HWND hWnd, CompleteWindowState& state) {
     }
     if (!state.dialog)
         return false;
+    ShowWindow(state.dialog, SW_SHOW);
     RECT rect = {};
     if (GetWindowRect(state.dialog, &rect))
         SetClientRect(hWnd, &rect);

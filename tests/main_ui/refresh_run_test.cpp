@@ -144,6 +144,12 @@ namespace {
 
 constexpr DWORD kRunWaitMs = 180000;
 
+uint32_t SuspendCount() {
+    sim::Machine m = {};
+    sim::ReadMachine(&m);
+    return m.suspendCount;
+}
+
 class RefreshRunTest : public MainScreenTest {
 protected:
     void SetUp() override {
@@ -172,7 +178,8 @@ int PercentOf(const std::wstring& text) {
 // The completion window's dialog once it is there; null after timeoutMs.
 HWND WaitForCompletion(MainScreen& main, DWORD timeoutMs) {
     HWND window = ui::WaitForWindow(main.Pid(), L"CompleteWnd", nullptr, timeoutMs);
-    return window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
+    HWND dialog = window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
+    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
 }
 
 } // namespace
@@ -211,6 +218,7 @@ TEST_F(RefreshRunTest, AWholeRefreshFollowsTheToolToTheDiagnosis) {
     HWND dialog = FindWindowExW(complete, nullptr, L"#32770", nullptr);
     ASSERT_NE(nullptr, dialog);
     EXPECT_NE(nullptr, ui::Control(dialog, IDC_RESULT_STATUS1)) << "the completed dialog";
+    EXPECT_TRUE(testenv::WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, ui::kWaitMs));
     EXPECT_NE(L"取得中", ui::Text(dialog, IDC_RESULT_MESSAGE));
 
     ui::Click(dialog, IDOK);
@@ -390,4 +398,25 @@ TEST_F(RefreshRunTest, UnpluggingTheAdapterEndsWithReasonFiveAndItsAdvice) {
     EXPECT_EQ(L"・実行中にACアダプタが外されました。", ui::Text(dialog, IDC_REASON));
     EXPECT_EQ(L"定期的なバッテリのリフレッシュ＆診断の実施をおすすめします。",
               ui::Text(dialog, IDC_ADVICE));
+}
+
+TEST_F(RefreshRunTest, WithSleepTickedTheCompletedRunPutsTheNotebookToSleep) {
+    SetUpMachine(L"one", [](sim::Machine& m) {
+        m.battery[0].remaining = m.battery[0].fullChargeCapacity * 0.97;
+        m.battery[0].chargeLatched = 0;
+    });
+    SetRefreshSetting(L"PCSleep", 1);
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    HWND confirm = OpenConfirmation(main, 1);
+    ASSERT_NE(nullptr, confirm);
+    ui::Click(confirm, IDC_SLEEP_CHECK);
+    ASSERT_TRUE(
+        testenv::WaitUntil([&] { return ui::IsChecked(confirm, IDC_SLEEP_CHECK); }, ui::kWaitMs));
+    ui::Click(confirm, IDOK);
+    ASSERT_NE(nullptr, ui::WaitForWindow(main.Pid(), L"RefreshWnd", nullptr));
+    const uint32_t before = SuspendCount();
+    ASSERT_EQ(0u, SimSetSpeed(4000.0));
+    ASSERT_NE(nullptr, WaitForCompletion(main, kRunWaitMs));
+    EXPECT_TRUE(testenv::WaitUntil([&] { return SuspendCount() != before; }, ui::kWaitMs));
 }
