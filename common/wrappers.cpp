@@ -131,6 +131,10 @@ BOOL IsWindowsXP() {
            !CompareWindowsVersion(6, 0, VER_GREATER_EQUAL);
 }
 
+BOOL IsWindows7OrLater() {
+    return CompareWindowsVersion(6, 1, VER_GREATER_EQUAL);
+}
+
 BOOL IsWindows8OrLater() {
     return CompareWindowsVersion(6, 2, VER_GREATER_EQUAL);
 }

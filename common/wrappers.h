@@ -24,6 +24,9 @@
 // Windows XP: 5.1, or 5.2 (Windows XP x64).
 BOOL IsWindowsXP();
 
+// Windows 7 (6.1) or later.
+BOOL IsWindows7OrLater();
+
 // Windows 8 (6.2) or later.
 BOOL IsWindows8OrLater();
 

@@ -103,6 +103,36 @@ UINT ChargeModeTextId(DWORD dwMode);
 // is ticked, so that nothing is written.
 bool ChosenChargeMode(bool bFull, bool b80, bool b50, DWORD* pdwMode);
 
+// ---- Refresh run (plain decisions) ------------------------------------------
+
+// The message that refuses a refresh start for this power state (168 no
+// battery, 160 not on mains, 186 the refresh tool is missing), or 0.
+UINT RefusalForPowerStatus(const SYSTEM_POWER_STATUS& status, bool bRefreshToolPresent);
+
+// The ten-percent mark a progress report reaches beyond the last one (the
+// toast's figure), or -1 when it stays within the same ten.
+int NewToastTens(int nLastProgress, int nProgress);
+
+// Text of a not-completed run's reason; 0 keeps the dialog's default text.
+UINT ReasonTextId(DWORD dwReason);
+// Advice after a run that did not complete, by the battery's charge mode.
+UINT AdviceTextId(DWORD dwChargeMode, DWORD dwReason);
+
+// ---- Reservation (plain decisions) --------------------------------------------
+
+// The reserved refresh task's arguments: "/sleep" or nothing, " /resv", and
+// " /b1" or " /b2" when only that battery is reserved.
+void BuildReservationArguments(bool bSleep, bool bBattery1, bool bBattery2, LPWSTR lpszArgs,
+                               size_t cchArgs);
+// The batteries a reserved task's arguments name (bit 1, bit 2; both when
+// neither is named); 0 for empty arguments (a failed read).
+DWORD ReservedBatteriesOf(LPCWSTR lpszArgs);
+// The latest date a reservation may take: three months ahead, the day
+// clamped to that month's length.
+SYSTEMTIME ReservationLatestDate(const SYSTEMTIME& now);
+// The wake-up task's time: dwDelayMinutes before the start.
+SYSTEMTIME WakeUpTime(const SYSTEMTIME& start, DWORD dwDelayMinutes);
+
 // ---- Windows ----------------------------------------------------------------
 
 BOOL RegisterMainWindowClass(HINSTANCE hInstance);
@@ -119,6 +149,8 @@ void SetBattDlg1Info(HWND hDlg, CBattery* pBattery);
 void SetBattDlg2Info(HWND hDlg, CBattery* pBattery);
 void EnableRefreshButtons1(HWND hDlg, BOOL bEnable);
 void EnableRefreshButtons2(HWND hDlg, BOOL bEnable);
+// WM_CTLCOLORSTATIC of a dialog with the result message: that one on white.
+INT_PTR WhiteResultMessage(WPARAM wParam, LPARAM lParam);
 // The reserved refresh's start time, when one lies ahead.
 bool GetReservationDisplay(SYSTEMTIME* pStart);
 
@@ -126,8 +158,10 @@ HWND CreateReadMeDialog(HWND hParent);
 HWND CreateChargeModeDialog(HWND hParent, CBattery* pBattery);
 void ShowAboutBox(HWND hParent);
 
-// ---- Windows of the refresh run (not built into this program yet) -----------
+// ---- Windows of the refresh run ----------------------------------------------
 
+// The refresh and completion windows' classes (registered on first use).
+BOOL RegisterRunWindowClass(HINSTANCE hInstance, LPCWSTR lpszClass, WNDPROC proc);
 HWND CreateRefreshWindow(UINT uBattNo);
 HWND CreateCompleteWindow();
 HWND CreateConfirmDialog(HWND hParent, CBattery* pBattery);

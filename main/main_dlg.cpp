@@ -167,12 +167,7 @@ INT_PTR CALLBACK DiagnosisPageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LP
             hDlg, reinterpret_cast<const CBatteryArray*>(GetWindowLongPtrW(hDlg, DWLP_USER)));
         return TRUE;
     case WM_CTLCOLORSTATIC:
-        if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IDC_RESULT_MESSAGE &&
-            App().whiteBrush) {
-            SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
-            return reinterpret_cast<INT_PTR>(App().whiteBrush);
-        }
-        return FALSE;
+        return WhiteResultMessage(wParam, lParam);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
             EnableWindow(GetParent(hDlg), TRUE);
@@ -309,6 +304,13 @@ UINT ChargeModeTextId(DWORD dwMode) {
 
 bool IsReservationAhead(HRESULT hrRead, const SYSTEMTIME& start, const SYSTEMTIME& now) {
     return SUCCEEDED(hrRead) && CompareSystemTime(&start, &now) > 0;
+}
+
+INT_PTR WhiteResultMessage(WPARAM wParam, LPARAM lParam) {
+    if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) != IDC_RESULT_MESSAGE || !App().whiteBrush)
+        return FALSE;
+    SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
+    return reinterpret_cast<INT_PTR>(App().whiteBrush);
 }
 
 bool GetReservationDisplay(SYSTEMTIME* pStart) {

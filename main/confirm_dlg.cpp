@@ -1,0 +1,138 @@
+// The confirmation before a refresh: the estimate, the cautions and the
+// sleep-after-completion choice. Yes checks the power state and that the
+// refresh tool is installed before it hands over to the refresh window; a
+// refusal explains itself and leaves the dialog open for another try.
+#include "main/main_app.h"
+
+#include "common/log.h"
+#include "common/window_base.h"
+#include "main/message_box.h"
+#include "main/program_ids.h"
+
+#include <strsafe.h>
+
+#include <memory>
+
+namespace zbmain {
+
+namespace {
+
+constexpr size_t kNotesCch = 1024;
+
+struct ConfirmState {
+    CBattery* battery = nullptr;
+};
+
+CBattery* BatteryOf(HWND hDlg) {
+    const ConfirmState* state = zb::DialogState<ConfirmState>(hDlg);
+    return state ? state->battery : nullptr;
+}
+
+void SetEstimateText(HWND hDlg, CBattery* pBattery) {
+    if (!pBattery)
+        return;
+    HINSTANCE instance = App().instance;
+    WCHAR format[512] = L"";
+    WCHAR text[512] = L"";
+    DWORD maxHours = 0;
+    DWORD fullChargedHours = 0;
+    if (SUCCEEDED(pBattery->GetEstimateRefreshTimes(&maxHours, &fullChargedHours))) {
+        LoadStringW(instance, IDS_CONFIRM_ESTIMATE, format, ARRAYSIZE(format));
+        StringCchPrintfW(text, ARRAYSIZE(text), format, fullChargedHours, maxHours);
+    } else {
+        LoadStringW(instance, IDS_CONFIRM_MAX_ONLY, format, ARRAYSIZE(format));
+        StringCchPrintfW(text, ARRAYSIZE(text), format, pBattery->GetRefreshMaxTime());
+    }
+    SetDlgItemTextW(hDlg, IDC_CONFIRM_TEXT, text);
+}
+
+void OnInit(HWND hDlg, CBattery* pBattery) {
+    MainApp& app = App();
+    SetWindowTextW(hDlg, app.title);
+    ShowWindow(GetDlgItem(hDlg, IDC_SLEEP_CHECK), SW_SHOW);
+    CheckDlgButton(hDlg, IDC_SLEEP_CHECK, app.sleepAfterCompletion ? BST_CHECKED : BST_UNCHECKED);
+    WCHAR notes[kNotesCch] = L"";
+    LoadStringW(app.instance, IDS_CONFIRM_NOTES, notes, ARRAYSIZE(notes));
+    SetDlgItemTextW(hDlg, IDC_NOTES, notes);
+    SetEstimateText(hDlg, pBattery);
+}
+
+// The message that refuses the start, or 0 when the refresh may start.
+UINT RefusalOf(CBattery* pBattery) {
+    SYSTEM_POWER_STATUS status = {};
+    if (!GetPowerStatusDoubleCheck(&status, pBattery))
+        return IDS_POWER_STATUS_FAILED;
+    return RefusalForPowerStatus(status, FileExistsCurrentPath(L"zbRefresh.exe") != FALSE);
+}
+
+void OnYes(HWND hDlg) {
+    MainApp& app = App();
+    CBattery* pBattery = BatteryOf(hDlg);
+    ShowWindow(hDlg, SW_HIDE);
+    if (const UINT refusal = RefusalOf(pBattery)) {
+        TaskDlgMessageBox(hDlg, refusal, IDS_APP_TITLE, MB_OK | MB_ICONWARNING);
+        ShowWindow(hDlg, SW_SHOW);
+        return;
+    }
+    app.sleepAfterCompletion = IsDlgButtonChecked(hDlg, IDC_SLEEP_CHECK) == BST_CHECKED;
+    const WORD battNo = pBattery ? static_cast<WORD>(pBattery->GetBattNo()) : 0;
+    SendMessageW(app.mainWindow, WM_COMMAND, MAKEWPARAM(IDM_START_REFRESH, battNo), 0);
+    DestroyWindow(hDlg);
+}
+
+void OnNo(HWND hDlg) {
+    EnableWindow(App().mainWindow, TRUE);
+    DestroyWindow(hDlg);
+}
+
+INT_PTR CALLBACK ConfirmDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInit(hDlg, lParam ? reinterpret_cast<ConfirmState*>(lParam)->battery : nullptr);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            OnYes(hDlg);
+            break;
+        case IDCANCEL:
+            OnNo(hDlg);
+            break;
+        default:
+            break;
+        }
+        return TRUE;
+    case WM_NCDESTROY:
+        if (App().confirmDialog == hDlg)
+            App().confirmDialog = nullptr;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+UINT RefusalForPowerStatus(const SYSTEM_POWER_STATUS& status, bool bRefreshToolPresent) {
+    if (status.BatteryFlag == BATTERY_FLAG_UNKNOWN)
+        return IDS_NO_BATTERY_CONNECTED;
+    if (status.ACLineStatus != 1)
+        return IDS_AC_NOT_CONNECTED;
+    if (status.BatteryFlag & BATTERY_FLAG_NO_BATTERY)
+        return IDS_NO_BATTERY_CONNECTED;
+    if (!bRefreshToolPresent)
+        return IDS_FILE_MISSING;
+    return 0;
+}
+
+HWND CreateConfirmDialog(HWND hParent, CBattery* pBattery) {
+    std::unique_ptr<ConfirmState> state(new ConfirmState);
+    state->battery = pBattery;
+    HWND hDlg = zb::CreateDialogWithState<ConfirmDlgProc>(
+        App().instance, MAKEINTRESOURCEW(IDD_CONFIRM), hParent, std::move(state));
+    if (!hDlg)
+        LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
+    return hDlg;
+}
+
+} // namespace zbmain

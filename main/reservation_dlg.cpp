@@ -1,0 +1,465 @@
+// The reservation dialog: sets or cancels the next automatic refresh. A
+// reservation is two one-time tasks (the refresh, and a wake-up a few
+// minutes earlier so that a sleeping notebook is awake in time) plus the
+// stored reservation the battery pages and the refresh tool read.
+#include "main/main_app.h"
+
+#include "common/help.h"
+#include "common/log.h"
+#include "common/settings.h"
+#include "common/util.h"
+#include "common/window_base.h"
+#include "common/wrappers.h"
+#include "main/message_box.h"
+#include "main/program_ids.h"
+#include "main/task_scheduler.h"
+
+#include <commctrl.h>
+#define SECURITY_WIN32
+#include <security.h>
+#include <strsafe.h>
+#include <wchar.h>
+
+#include <memory>
+
+namespace zbmain {
+
+namespace {
+
+constexpr DWORD kReservationHelpTopic = 10132;
+constexpr size_t kPasswordCch = 257;
+constexpr size_t kArgumentsCch = 64;
+
+struct ReservationState {
+    CBatteryArray* batteries = nullptr;
+    bool changed = false;
+};
+
+bool Checked(HWND hDlg, int id) {
+    return IsDlgButtonChecked(hDlg, id) == BST_CHECKED;
+}
+
+void EnableItems(HWND hDlg, std::initializer_list<int> ids, BOOL bEnable) {
+    for (int id : ids)
+        EnableWindow(GetDlgItem(hDlg, id), bEnable);
+}
+
+void ShowItems(HWND hDlg, std::initializer_list<int> ids) {
+    for (int id : ids)
+        ShowWindow(GetDlgItem(hDlg, id), SW_SHOW);
+}
+
+void EnablePickers(HWND hDlg, BOOL bEnable) {
+    EnableItems(hDlg, {IDC_RESV_DATE, IDC_RESV_TIME, IDC_RESV_PASSWORD}, bEnable);
+}
+
+// The pickers follow the battery boxes and the radio buttons.
+void UpdateEnabling(HWND hDlg) {
+    const BOOL any = Checked(hDlg, IDC_RESV_BATT1) || Checked(hDlg, IDC_RESV_BATT2);
+    EnableItems(hDlg, {IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_PASSWORD_LABEL}, any);
+    EnablePickers(hDlg, any && Checked(hDlg, IDC_RESV_ON));
+}
+
+void GetPickedTime(HWND hDlg, SYSTEMTIME* pTime) {
+    if (IsNullArg(pTime, L"DateTime_GetSystemtimeYearHour", __LINE__, L"lpSystime"))
+        return;
+    SYSTEMTIME date = {};
+    SYSTEMTIME time = {};
+    SendDlgItemMessageW(hDlg, IDC_RESV_DATE, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&date));
+    SendDlgItemMessageW(hDlg, IDC_RESV_TIME, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&time));
+    *pTime = date;
+    pTime->wHour = time.wHour;
+    pTime->wMinute = time.wMinute;
+    pTime->wSecond = 0;
+    pTime->wMilliseconds = 0;
+}
+
+void SetPickedTime(HWND hDlg, const SYSTEMTIME& time) {
+    for (int id : {IDC_RESV_DATE, IDC_RESV_TIME}) {
+        const LRESULT result = SendDlgItemMessageW(hDlg, id, DTM_SETSYSTEMTIME, GDT_VALID,
+                                                   reinterpret_cast<LPARAM>(&time));
+        if (!result)
+            WriteErrorLog(IDS_ERR_DATETIME, ERRLOG_CAPTION_ID, ERRLOG_FILE,
+                          static_cast<DWORD>(result), App().instance);
+    }
+}
+
+HRESULT TaskName(UINT uStringId, LPWSTR lpszName, size_t cchName) {
+    return GetSchedulerName(App().instance, uStringId, lpszName, cchName);
+}
+
+void TaskFolder(LPWSTR lpszFolder, size_t cchFolder) {
+    lpszFolder[0] = L'\0';
+    if (!IsWindowsXP())
+        LoadStringW(App().instance, IDS_TASK_FOLDER, lpszFolder, static_cast<int>(cchFolder));
+}
+
+void RefreshToolPath(LPWSTR lpszPath, size_t cchPath) {
+    lpszPath[0] = L'\0';
+    if (GetCurrentPath(lpszPath, cchPath) != 0) {
+        WriteErrorLog(IDS_ERR_EXE_PATH, ERRLOG_CAPTION_ID, ERRLOG_FILE, GetLastError(),
+                      App().instance);
+        lpszPath[0] = L'\0';
+    }
+    StringCchCatW(lpszPath, cchPath, L"zbRefresh.exe");
+}
+
+// The arguments of the reserved refresh task; empty when it cannot be read.
+void ReadReservedArguments(LPWSTR lpszArgs, size_t cchArgs) {
+    lpszArgs[0] = L'\0';
+    WCHAR name[256] = L"";
+    if (FAILED(TaskName(IDS_TASK_REFRESH, name, ARRAYSIZE(name))))
+        return;
+    if (IsWindowsXP()) {
+        CTaskSchedulerXP scheduler;
+        if (FAILED(scheduler.TASKHLPER_GetActionArg(name, lpszArgs, cchArgs)))
+            lpszArgs[0] = L'\0';
+        return;
+    }
+    WCHAR folder[16] = L"";
+    WCHAR path[MAX_PATH] = L"";
+    TaskFolder(folder, ARRAYSIZE(folder));
+    RefreshToolPath(path, ARRAYSIZE(path));
+    if (FAILED(TASKHLPER_GetActionArg(name, folder, path, lpszArgs, cchArgs)))
+        lpszArgs[0] = L'\0';
+}
+
+HRESULT AddTask(LPCWSTR lpszPath, LPCWSTR lpszName, LPCWSTR lpszFolder, const SYSTEMTIME& start,
+                LPCWSTR lpszArgs, LPCWSTR lpszUser, LPCWSTR lpszPassword) {
+    WCHAR author[128] = L"";
+    WCHAR description[256] = L"";
+    LoadStringW(App().instance, IDS_TASK_AUTHOR, author, ARRAYSIZE(author));
+    LoadStringW(App().instance, IDS_TASK_DESCRIPTION, description, ARRAYSIZE(description));
+    if (IsWindowsXP()) {
+        CTaskSchedulerXP scheduler;
+        return scheduler.TASKHLPER_Add(lpszPath, lpszName, author, description, &start, TRUE,
+                                       lpszArgs, lpszUser, lpszPassword, FALSE);
+    }
+    return TASKHLPER_Add(lpszPath, lpszName, lpszFolder, author, description, &start, TRUE,
+                         lpszArgs, lpszUser, lpszPassword, FALSE, nullptr, L"");
+}
+
+HRESULT ResevationAddTask(HWND hDlg, LPCWSTR lpstrPasswd) {
+    if (IsNullArg(lpstrPasswd, L"ResevationAddTask", __LINE__, L"lpstrPasswd"))
+        return E_POINTER;
+    WCHAR user[256] = L"";
+    ULONG cchUser = ARRAYSIZE(user);
+    if (!GetUserNameExW(NameSamCompatible, user, &cchUser)) {
+        DWORD cch = ARRAYSIZE(user);
+        GetUserNameW(user, &cch);
+    }
+    const bool b1 = Checked(hDlg, IDC_RESV_BATT1);
+    const bool b2 = Checked(hDlg, IDC_RESV_BATT2);
+    if (!b1 && !b2)
+        return 1;
+    const DWORD battMask = (b1 ? RESERVATION_BATT1 : 0) | (b2 ? RESERVATION_BATT2 : 0);
+
+    WCHAR name[256] = L"";
+    WCHAR folder[16] = L"";
+    WCHAR path[MAX_PATH] = L"";
+    WCHAR args[kArgumentsCch] = L"";
+    TaskName(IDS_TASK_REFRESH, name, ARRAYSIZE(name));
+    TaskFolder(folder, ARRAYSIZE(folder));
+    RefreshToolPath(path, ARRAYSIZE(path));
+    BuildReservationArguments(Checked(hDlg, IDC_SLEEP_CHECK), b1, b2, args, ARRAYSIZE(args));
+    SYSTEMTIME start = {};
+    GetPickedTime(hDlg, &start);
+    HRESULT hr = AddTask(path, name, folder, start, args, user, lpstrPasswd);
+    if (FAILED(hr))
+        return hr;
+
+    SYSTEMTIME wake = WakeUpTime(start, GetRegSleepDelay());
+    WCHAR wakeName[256] = L"";
+    TaskName(IDS_TASK_WAKEUP, wakeName, ARRAYSIZE(wakeName));
+    hr = AddTask(path, wakeName, folder, wake, L"/delay", user, lpstrPasswd);
+    if (FAILED(hr))
+        return hr;
+    const HRESULT hrStore = SetRegRefreshResevation(&start, battMask);
+    if (FAILED(hrStore))
+        WriteErrorLog(IDS_ERR_RESERVATION, ERRLOG_CAPTION_ID, ERRLOG_FILE,
+                      static_cast<DWORD>(hrStore), App().instance);
+    return hr;
+}
+
+HRESULT EnableTask(UINT uStringId, BOOL bEnable) {
+    WCHAR name[256] = L"";
+    HRESULT hr = TaskName(uStringId, name, ARRAYSIZE(name));
+    if (FAILED(hr))
+        return hr;
+    if (IsWindowsXP()) {
+        CTaskSchedulerXP scheduler;
+        return scheduler.TASKHLPER_Enable(name, bEnable);
+    }
+    WCHAR folder[16] = L"";
+    TaskFolder(folder, ARRAYSIZE(folder));
+    return TASKHLPER_Enable(name, folder, bEnable);
+}
+
+HRESULT CancelReservation() {
+    const HRESULT hrRefresh = EnableTask(IDS_TASK_REFRESH, FALSE);
+    const HRESULT hrWake = EnableTask(IDS_TASK_WAKEUP, FALSE);
+    const HRESULT hrStored = DelRegRefreshResevation();
+    return FAILED(hrRefresh) || FAILED(hrWake) || FAILED(hrStored) ? E_FAIL : S_OK;
+}
+
+bool PasswordAsked() {
+    return IsUserAdministrator() || (IsWindowsXP() && GetRegLimited() != 0);
+}
+
+void ShowNotes(HWND hDlg) {
+    const bool admin = IsUserAdministrator() != FALSE;
+    const bool win7 = IsWindows7OrLater() != FALSE;
+    int caution = IDC_RESV_CAUTION;
+    WCHAR note[512] = L"";
+    WCHAR wake[256] = L"";
+    LoadStringW(App().instance, IDS_RESV_NOTE_WAKE, wake, ARRAYSIZE(wake));
+    if (IsWindowsXP()) {
+        if (admin || GetRegLimited() != 0) {
+            ShowItems(hDlg, {IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD, IDC_RESV_NOTE_POWER,
+                             IDC_RESV_NOTE_PASSWORD});
+        } else {
+            EnableItems(hDlg,
+                        {IDC_RESV_GROUP, IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_DATE, IDC_RESV_TIME,
+                         IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD, IDC_SLEEP_CHECK},
+                        FALSE);
+            caution = IDC_RESV_NOTE_LOGIN;
+        }
+    } else if (admin) {
+        ShowItems(hDlg, {IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD, IDC_RESV_NOTE_POWER});
+        LoadStringW(App().instance, IDS_RESV_NOTE_PASSWORD, note, ARRAYSIZE(note));
+        if (win7) {
+            StringCchCatW(note, ARRAYSIZE(note), L"\r");
+            StringCchCatW(note, ARRAYSIZE(note), wake);
+        }
+        WriteLog(L"ReservationDlg", __LINE__,
+                 win7 ? L"ReservationDlg::IsWin7OrLater,szMsg=%s \n"
+                      : L"ReservationDlg::NotWin7OrLater,szMsg=%s \n",
+                 note);
+        SetDlgItemTextW(hDlg, IDC_RESV_NOTE, note);
+        ShowItems(hDlg, {IDC_RESV_NOTE});
+    } else {
+        WriteLog(L"ReservationDlg", __LINE__, L"ReservationDlg::Not admin\n");
+        if (win7) {
+            SetDlgItemTextW(hDlg, IDC_RESV_NOTE, wake);
+            ShowItems(hDlg, {IDC_RESV_NOTE, IDC_RESV_CAUTION});
+        }
+        caution = IsWindows8OrLater() ? IDC_RESV_NOTE_SIGNIN : IDC_RESV_NOTE_LOGIN;
+    }
+    ShowItems(hDlg, {caution});
+}
+
+void OnInit(HWND hDlg, ReservationState& state) {
+    MainApp& app = App();
+    for (UINT battNo : {1u, 2u}) {
+        CBattery* battery = state.batteries ? state.batteries->GetBattery(battNo) : nullptr;
+        if (!battery || battery->GetBatteryHealth() == BATTERY_HEALTH_CAUTION)
+            EnableWindow(GetDlgItem(hDlg, battNo == 1 ? IDC_RESV_BATT1 : IDC_RESV_BATT2), FALSE);
+    }
+    EnableItems(hDlg, {IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_PASSWORD_LABEL}, FALSE);
+    EnablePickers(hDlg, FALSE);
+    SetWindowTextW(hDlg, app.title);
+    state.changed = false;
+    ShowItems(hDlg, {IDC_SLEEP_CHECK});
+    WCHAR note[512] = L"";
+    LoadStringW(app.instance, IDS_RESV_NOTE_DEFAULT, note, ARRAYSIZE(note));
+    SetDlgItemTextW(hDlg, IDC_RESV_NOTE, note);
+
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    SYSTEMTIME range[2] = {now, ReservationLatestDate(now)};
+    SendDlgItemMessageW(hDlg, IDC_RESV_DATE, DTM_SETRANGE, GDTR_MIN | GDTR_MAX,
+                        reinterpret_cast<LPARAM>(range));
+    SendDlgItemMessageW(hDlg, IDC_RESV_TIME, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"HH:mm"));
+    SetFocus(GetDlgItem(hDlg, IDOK));
+    ShowNotes(hDlg);
+
+    SYSTEMTIME shown = now;
+    if (GetReservationDisplay(&shown)) {
+        CheckRadioButton(hDlg, IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_ON);
+        WCHAR args[kArgumentsCch] = L"";
+        ReadReservedArguments(args, ARRAYSIZE(args));
+        if (wcsstr(args, L"/sleep"))
+            CheckDlgButton(hDlg, IDC_SLEEP_CHECK, BST_CHECKED);
+        const DWORD bits = ReservedBatteriesOf(args);
+        for (UINT battNo : {1u, 2u}) {
+            if (!(bits & battNo))
+                continue;
+            CheckDlgButton(hDlg, battNo == 1 ? IDC_RESV_BATT1 : IDC_RESV_BATT2, BST_CHECKED);
+            EnableItems(hDlg, {IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_PASSWORD_LABEL}, TRUE);
+            EnablePickers(hDlg, TRUE);
+        }
+    } else {
+        shown = now;
+        CheckRadioButton(hDlg, IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_OFF);
+    }
+    SetPickedTime(hDlg, shown);
+}
+
+void Close(HWND hDlg) {
+    EnableWindow(App().mainWindow, TRUE);
+    DestroyWindow(hDlg);
+}
+
+void Warn(HWND hDlg, UINT uMessageId) {
+    TaskDlgMessageBox(hDlg, uMessageId, IDS_APP_TITLE, MB_OK | MB_ICONWARNING);
+}
+
+void OnOk(HWND hDlg) {
+    if (Checked(hDlg, IDC_RESV_ON) &&
+        (Checked(hDlg, IDC_RESV_BATT1) || Checked(hDlg, IDC_RESV_BATT2))) {
+        SYSTEMTIME now = {};
+        SYSTEMTIME picked = {};
+        GetLocalTime(&now);
+        GetPickedTime(hDlg, &picked);
+        FILETIME nowFile = {};
+        FILETIME pickedFile = {};
+        SystemTimeToFileTime(&now, &nowFile);
+        SystemTimeToFileTime(&picked, &pickedFile);
+        if (CompareFileTime(&nowFile, &pickedFile) > 0) {
+            Warn(hDlg, IDS_TIME_PAST);
+            return;
+        }
+        WCHAR password[kPasswordCch] = L"";
+        if (PasswordAsked())
+            GetDlgItemTextW(hDlg, IDC_RESV_PASSWORD, password, ARRAYSIZE(password));
+        if (IsWindowsXP() && password[0] == L'\0') {
+            Warn(hDlg, IDS_NO_PASSWORD);
+            return;
+        }
+        if (password[0] != L'\0' && !CheckPasswd(password)) {
+            Warn(hDlg, IDS_WRONG_PASSWORD);
+            return;
+        }
+        const HRESULT hr = ResevationAddTask(hDlg, password);
+        SecureZeroMemory(password, sizeof(password));
+        if (FAILED(hr))
+            WriteLog(L"ResevationDlgProc", __LINE__, L"Fail to ResevationAddTask(). hr: %08x.\n",
+                     hr);
+    } else {
+        CancelReservation();
+    }
+    SendMessageW(App().mainWindow, WM_USER_UPDATEBATTERY, 0, 0);
+    Close(hDlg);
+}
+
+void OnCancel(HWND hDlg, const ReservationState& state) {
+    if (state.changed && TaskDlgMessageBox(hDlg, IDS_DISCARD_CHANGES, IDS_APP_TITLE,
+                                           MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    Close(hDlg);
+}
+
+INT_PTR CALLBACK ResevationDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        OnInit(hDlg, *reinterpret_cast<ReservationState*>(lParam));
+        return FALSE;
+    }
+    ReservationState* state = zb::DialogState<ReservationState>(hDlg);
+    if (!state)
+        return FALSE;
+    switch (message) {
+    case WM_NOTIFY:
+        if (reinterpret_cast<const NMHDR*>(lParam)->code == DTN_DATETIMECHANGE)
+            state->changed = true;
+        return FALSE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            OnOk(hDlg);
+            break;
+        case IDCANCEL:
+            OnCancel(hDlg, *state);
+            break;
+        case IDC_BUTTON_HELP:
+            OpenHelp(GetDesktopWindow(), kReservationHelpTopic);
+            break;
+        case IDC_RESV_BATT1:
+        case IDC_RESV_BATT2:
+            UpdateEnabling(hDlg);
+            break;
+        case IDC_RESV_ON:
+        case IDC_RESV_OFF:
+            state->changed = true;
+            UpdateEnabling(hDlg);
+            break;
+        case IDC_SLEEP_CHECK:
+            state->changed = true;
+            break;
+        default:
+            break;
+        }
+        return TRUE;
+    case WM_NCDESTROY:
+        if (App().reservationDialog == hDlg)
+            App().reservationDialog = nullptr;
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+void BuildReservationArguments(bool bSleep, bool bBattery1, bool bBattery2, LPWSTR lpszArgs,
+                               size_t cchArgs) {
+    StringCchCopyW(lpszArgs, cchArgs, bSleep ? L"/sleep" : L"");
+    StringCchCatW(lpszArgs, cchArgs, L" /resv");
+    if (bBattery1 && !bBattery2)
+        StringCchCatW(lpszArgs, cchArgs, L" /b1");
+    else if (bBattery2 && !bBattery1)
+        StringCchCatW(lpszArgs, cchArgs, L" /b2");
+}
+
+DWORD ReservedBatteriesOf(LPCWSTR lpszArgs) {
+    if (!lpszArgs || !lpszArgs[0])
+        return 0;
+    DWORD bits = 0;
+    if (wcsstr(lpszArgs, L"/b1"))
+        bits |= RESERVATION_BATT1;
+    if (wcsstr(lpszArgs, L"/b2"))
+        bits |= RESERVATION_BATT2;
+    return bits ? bits : RESERVATION_BATT1 | RESERVATION_BATT2;
+}
+
+SYSTEMTIME ReservationLatestDate(const SYSTEMTIME& now) {
+    static const WORD kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    SYSTEMTIME latest = now;
+    int month = now.wMonth + 3;
+    latest.wYear = static_cast<WORD>(now.wYear + (month - 1) / 12);
+    latest.wMonth = static_cast<WORD>((month - 1) % 12 + 1);
+    const WORD year = latest.wYear;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    WORD days = kDays[latest.wMonth - 1];
+    if (latest.wMonth == 2 && leap)
+        days = 29;
+    if (latest.wDay > days)
+        latest.wDay = days;
+    latest.wDayOfWeek = 0;
+    return latest;
+}
+
+SYSTEMTIME WakeUpTime(const SYSTEMTIME& start, DWORD dwDelayMinutes) {
+    FILETIME file = {};
+    SystemTimeToFileTime(&start, &file);
+    ULARGE_INTEGER value = {};
+    value.LowPart = file.dwLowDateTime;
+    value.HighPart = file.dwHighDateTime;
+    value.QuadPart -= static_cast<ULONGLONG>(dwDelayMinutes) * 60ULL * 10000000ULL;
+    file.dwLowDateTime = value.LowPart;
+    file.dwHighDateTime = value.HighPart;
+    SYSTEMTIME wake = {};
+    FileTimeToSystemTime(&file, &wake);
+    return wake;
+}
+
+HWND CreateReservationDialog(HWND hParent, CBatteryArray* pBatteries) {
+    std::unique_ptr<ReservationState> state(new ReservationState);
+    state->batteries = pBatteries;
+    HWND hDlg = zb::CreateDialogWithState<ResevationDlgProc>(
+        App().instance, MAKEINTRESOURCEW(IDD_RESERVATION), hParent, std::move(state));
+    if (!hDlg)
+        LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
+    return hDlg;
+}
+
+} // namespace zbmain

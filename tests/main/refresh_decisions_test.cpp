@@ -1,0 +1,76 @@
+// The refresh run's plain decisions: what refuses a start, when a toast is
+// due, which reason and advice texts a run that did not complete shows.
+#include "main/main_app.h"
+
+#include "main/program_ids.h"
+
+#include <gtest/gtest.h>
+
+using namespace zbmain;
+
+TEST(RefreshDecisions, RefusalsComeInTheirOrder) {
+    SYSTEM_POWER_STATUS status = {};
+    status.ACLineStatus = 0;
+    status.BatteryFlag = BATTERY_FLAG_UNKNOWN;
+    EXPECT_EQ(UINT(IDS_NO_BATTERY_CONNECTED), RefusalForPowerStatus(status, false));
+    status.BatteryFlag = 1;
+    EXPECT_EQ(UINT(IDS_AC_NOT_CONNECTED), RefusalForPowerStatus(status, false));
+    status.ACLineStatus = 255;
+    EXPECT_EQ(UINT(IDS_AC_NOT_CONNECTED), RefusalForPowerStatus(status, true));
+    status.ACLineStatus = 1;
+    status.BatteryFlag = BATTERY_FLAG_NO_BATTERY;
+    EXPECT_EQ(UINT(IDS_NO_BATTERY_CONNECTED), RefusalForPowerStatus(status, false));
+    status.BatteryFlag = BATTERY_FLAG_CHARGING;
+    EXPECT_EQ(UINT(IDS_FILE_MISSING), RefusalForPowerStatus(status, false));
+    EXPECT_EQ(0u, RefusalForPowerStatus(status, true));
+}
+
+TEST(RefreshDecisions, AToastOnlyForEachNewTen) {
+    EXPECT_EQ(20, NewToastTens(19, 21));
+    EXPECT_EQ(-1, NewToastTens(21, 29));
+    EXPECT_EQ(40, NewToastTens(29, 41));
+    EXPECT_EQ(-1, NewToastTens(0, 0));
+    EXPECT_EQ(100, NewToastTens(99, 100));
+    EXPECT_EQ(-1, NewToastTens(50, 45)); // a report going back shows nothing
+}
+
+TEST(RefreshDecisions, ReasonAndAdviceTexts) {
+    EXPECT_EQ(UINT(IDS_REASON_ABORTED), ReasonTextId(2));
+    EXPECT_EQ(UINT(IDS_REASON_REMOVED2), ReasonTextId(4));
+    EXPECT_EQ(UINT(IDS_REASON_AC), ReasonTextId(5));
+    EXPECT_EQ(0u, ReasonTextId(8)); // the dialog's own text stays
+    EXPECT_EQ(UINT(IDS_ADVICE_CHARGE_AMOUNT), AdviceTextId(0x80 | 50, 3));
+    EXPECT_EQ(UINT(IDS_ADVICE_MODE_CHANGED), AdviceTextId(80, 3));
+    EXPECT_EQ(UINT(IDS_ADVICE_MODE_CHANGED), AdviceTextId(80, 4));
+    EXPECT_EQ(UINT(IDS_ADVICE_REGULAR), AdviceTextId(80, 5));
+}
+
+TEST(ReservationDecisions, ArgumentsLatestDateAndWakeUp) {
+    WCHAR args[64] = L"";
+    BuildReservationArguments(false, false, true, args, ARRAYSIZE(args));
+    EXPECT_STREQ(L" /resv /b2", args);
+    BuildReservationArguments(true, true, true, args, ARRAYSIZE(args));
+    EXPECT_STREQ(L"/sleep /resv", args);
+    BuildReservationArguments(true, true, false, args, ARRAYSIZE(args));
+    EXPECT_STREQ(L"/sleep /resv /b1", args);
+    EXPECT_EQ(2u, ReservedBatteriesOf(L"/sleep /resv /b2"));
+    EXPECT_EQ(3u, ReservedBatteriesOf(L" /resv"));
+    EXPECT_EQ(0u, ReservedBatteriesOf(L""));
+
+    SYSTEMTIME now = {2026, 11, 0, 30, 10, 0, 0, 0};
+    SYSTEMTIME latest = ReservationLatestDate(now);
+    EXPECT_EQ(2027, latest.wYear);
+    EXPECT_EQ(2, latest.wMonth);
+    EXPECT_EQ(28, latest.wDay);
+    now.wYear = 2027;
+    latest = ReservationLatestDate(now);
+    EXPECT_EQ(29, latest.wDay); // 2028 is a leap year
+
+    const SYSTEMTIME start = {2027, 1, 0, 1, 0, 1, 0, 0};
+    const SYSTEMTIME wake = WakeUpTime(start, 3);
+    EXPECT_EQ(2026, wake.wYear);
+    EXPECT_EQ(12, wake.wMonth);
+    EXPECT_EQ(31, wake.wDay);
+    EXPECT_EQ(23, wake.wHour);
+    EXPECT_EQ(58, wake.wMinute);
+}
