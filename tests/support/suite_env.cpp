@@ -125,8 +125,12 @@ bool WriteUtf16File(const std::wstring& path, const std::wstring& text) {
 }
 
 int SetUpMachine(const std::wstring& lines) {
+    // In the prefix's own temporary folder: the program folder is shared by
+    // the test areas that run side by side, each in a prefix of its own.
+    wchar_t folder[MAX_PATH] = {};
     wchar_t path[MAX_PATH] = {};
-    if (!GetTempFileNameW((BinDir()).c_str(), L"sim", 0, path))
+    const DWORD len = GetTempPathW(ARRAYSIZE(folder), folder);
+    if (len == 0 || len >= ARRAYSIZE(folder) || !GetTempFileNameW(folder, L"sim", 0, path))
         return -1;
     if (!WriteUtf16File(path, lines + L"\nspeed=0\n"))
         return -1;
