@@ -185,6 +185,15 @@ HRESULT OpenTrigger(ITaskDefinition* pDefinition, ComPtr<ITrigger>& trigger) {
     return hr == S_OK ? S_OK : E_FAIL;
 }
 
+// The registered task and its "Trigger1" trigger.
+HRESULT OpenTaskTrigger(LPCWSTR lpstrTaskName, LPCWSTR lpstrTaskFolder, TaskContext& ctx,
+                        ComPtr<ITrigger>& trigger) {
+    const HRESULT hr = OpenTask(lpstrTaskName, lpstrTaskFolder, ctx);
+    if (FAILED(hr))
+        return hr;
+    return OpenTrigger(ctx.definition.Get(), trigger);
+}
+
 HRESULT Register(ITaskFolder* pFolder, LPCWSTR lpstrTaskName, ITaskDefinition* pDefinition,
                  LPCWSTR lpstrUserid, LPCWSTR lpstrPasswd, TASK_LOGON_TYPE logonType) {
     zb::UniqueBstr name = MakeBstr(lpstrTaskName);
@@ -408,11 +417,8 @@ HRESULT TASKHLPER_GetStartDay(LPCWSTR lpstrTaskName, LPCWSTR lpstrTaskFolder,
                      L"TASKHLPER_GetStartDay", __LINE__))
         return E_POINTER;
     TaskContext ctx;
-    HRESULT hr = OpenTask(lpstrTaskName, lpstrTaskFolder, ctx);
-    if (FAILED(hr))
-        return hr;
     ComPtr<ITrigger> trigger;
-    hr = OpenTrigger(ctx.definition.Get(), trigger);
+    HRESULT hr = OpenTaskTrigger(lpstrTaskName, lpstrTaskFolder, ctx, trigger);
     if (FAILED(hr))
         return hr;
     VARIANT_BOOL enabled = VARIANT_FALSE;
@@ -480,11 +486,8 @@ HRESULT TASKHLPER_Enable(LPCWSTR lpstrTaskName, LPCWSTR lpstrTaskFolder, BOOL bE
                      L"TASKHLPER_Enable", __LINE__))
         return E_POINTER;
     TaskContext ctx;
-    HRESULT hr = OpenTask(lpstrTaskName, lpstrTaskFolder, ctx);
-    if (FAILED(hr))
-        return hr;
     ComPtr<ITrigger> trigger;
-    hr = OpenTrigger(ctx.definition.Get(), trigger);
+    HRESULT hr = OpenTaskTrigger(lpstrTaskName, lpstrTaskFolder, ctx, trigger);
     if (FAILED(hr))
         return hr;
     hr = trigger->put_Enabled(bEnable ? VARIANT_TRUE : VARIANT_FALSE);
