@@ -1,6 +1,7 @@
 #include "main_ui_support.h"
 
 #include "common/reg.h"
+#include "main/task_scheduler.h"
 
 namespace mainui {
 
@@ -64,14 +65,7 @@ HWND MainScreen::OpenChargeMode(UINT battNo) {
         return nullptr;
     ui::SelectTab(dialog_, IDC_TAB, battNo == 1 || ui::TabCount(dialog_, IDC_TAB) == 2 ? 1 : 2);
     ui::Click(dialog_, battNo == 1 ? IDC_BUTTON_CHAREGEMODE1 : IDC_BUTTON_CHAREGEMODE2);
-    HWND found = nullptr;
-    testenv::WaitUntil(
-        [&] {
-            found = ui::FindTopWindow(Pid(), L"#32770", kTitle, true);
-            return found && ui::Control(found, IDC_CM_PROMPT);
-        },
-        ui::kWaitMs);
-    return found && ui::Control(found, IDC_CM_PROMPT) ? found : nullptr;
+    return WaitForDialogWith(Pid(), IDC_CM_PROMPT);
 }
 
 int MainScreen::Exit() {
@@ -79,9 +73,127 @@ int MainScreen::Exit() {
     return program_->Wait();
 }
 
+HWND WaitForDialogWith(DWORD pid, int controlId) {
+    HWND found = nullptr;
+    testenv::WaitUntil(
+        [&] {
+            found = ui::FindTopWindow(pid, L"#32770", kTitle, true);
+            return found && ui::Control(found, controlId);
+        },
+        ui::kWaitMs);
+    return found && ui::Control(found, controlId) ? found : nullptr;
+}
+
 void MainScreenTest::SetUp() {
     SuiteStateTest::SetUp();
     SetUserSetting(L"ReadMeCheck", 1);
+}
+
+HWND OpenConfirmation(MainScreen& main, UINT battNo) {
+    ui::SelectTab(main.Dialog(), IDC_TAB, battNo);
+    ui::Click(main.Dialog(), battNo == 1 ? IDC_BUTTON_REFRESH1 : IDC_BUTTON_REFRESH2);
+    return WaitForDialogWith(main.Pid(), IDC_CONFIRM_TEXT);
+}
+
+uint32_t SuspendCount() {
+    sim::Machine m = {};
+    sim::ReadMachine(&m);
+    return m.suspendCount;
+}
+
+void RefreshRunTest::SetUp() {
+    MainScreenTest::SetUp();
+    SetRefreshSetting(L"Log", 1);
+    SetRefreshSetting(L"RefreshCoolDownTime", 0);
+    SetRefreshSetting(L"RefreshCoolDownLimit", 0);
+    SetRefreshSetting(L"ADCHDelay", 0);
+}
+
+HWND StartRefresh(MainScreen& main) {
+    HWND confirm = OpenConfirmation(main, 1);
+    if (!confirm)
+        return nullptr;
+    ui::Click(confirm, IDOK);
+    HWND window = ui::WaitForWindow(main.Pid(), L"RefreshWnd", nullptr);
+    return window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
+}
+
+int PercentOf(const std::wstring& text) {
+    return text.empty() ? -1 : _wtoi(text.c_str());
+}
+
+HWND WaitForCompletion(MainScreen& main, DWORD timeoutMs) {
+    HWND window = ui::WaitForWindow(main.Pid(), L"CompleteWnd", nullptr, timeoutMs);
+    HWND dialog = window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
+    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
+}
+
+namespace {
+
+constexpr const wchar_t* kCopiedFiles[] = {L"zbMain.exe", L"cellio.dll", L"KX_NTF.dll",
+                                           L"powrprof.dll", L"taskschd.dll"};
+
+} // namespace
+
+InstalledCopy::InstalledCopy(const wchar_t* toolStandIn) : folder_(testenv::BinDir() + L"copy\\") {
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    for (const wchar_t* file : kCopiedFiles)
+        CopyFileW((testenv::BinDir() + file).c_str(), (folder_ + file).c_str(), FALSE);
+    if (toolStandIn)
+        CopyFileW((testenv::BinDir() + toolStandIn).c_str(), (folder_ + L"zbRefresh.exe").c_str(),
+                  FALSE);
+}
+
+InstalledCopy::~InstalledCopy() {
+    for (const wchar_t* file : kCopiedFiles)
+        DeleteFileW((folder_ + file).c_str());
+    DeleteFileW((folder_ + L"zbRefresh.exe").c_str());
+    RemoveDirectoryW(folder_.c_str());
+}
+
+HWND ConfirmInCopy(ui::Program& program) {
+    HWND window = ui::WaitForWindow(program.Id(), L"zbMain", kTitle);
+    HWND dialog = window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
+    if (!dialog)
+        return nullptr;
+    ui::SelectTab(dialog, IDC_TAB, 1);
+    ui::Click(dialog, IDC_BUTTON_REFRESH1);
+    HWND confirm = WaitForDialogWith(program.Id(), IDC_CONFIRM_TEXT);
+    if (!confirm)
+        return nullptr;
+    ui::Click(confirm, IDOK);
+    return confirm;
+}
+
+std::wstring TaskNameOf(UINT stringId) {
+    HMODULE strings = LoadLibraryExW((testenv::BinDir() + L"zbMain.exe").c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE);
+    wchar_t task[256] = {};
+    if (strings) {
+        GetSchedulerName(strings, stringId, task, ARRAYSIZE(task));
+        FreeLibrary(strings);
+    }
+    return task;
+}
+
+HWND OpenReservation(MainScreen& main, UINT battNo) {
+    ui::SelectTab(main.Dialog(), IDC_TAB, battNo);
+    ui::Click(main.Dialog(), battNo == 1 ? IDC_BUTTON_RESERVE1 : IDC_BUTTON_RESERVE2);
+    return WaitForDialogWith(main.Pid(), IDC_RESV_BATT1);
+}
+
+SYSTEMTIME InTwoDays() {
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    FILETIME file = {};
+    SystemTimeToFileTime(&now, &file);
+    ULARGE_INTEGER value = {{file.dwLowDateTime, file.dwHighDateTime}};
+    value.QuadPart += 2ULL * 24 * 3600 * 10000000ULL;
+    file = {value.LowPart, value.HighPart};
+    SYSTEMTIME start = {};
+    FileTimeToSystemTime(&file, &start);
+    start.wHour = 5, start.wMinute = 6, start.wSecond = start.wMilliseconds = 0;
+    return start;
 }
 
 } // namespace mainui

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -54,6 +56,55 @@ private:
 // A suite state with the read-me already dismissed (the test that shows it
 // clears that), and time standing still.
 class MainScreenTest : public testenv::SuiteStateTest {
+protected:
+    void SetUp() override;
+};
+
+// The program's front dialog that has the control; null when none came.
+HWND WaitForDialogWith(DWORD pid, int controlId);
+// Opens the confirmation of a battery page's Start button; null when none came.
+HWND OpenConfirmation(MainScreen& main, UINT battNo);
+// Starts a refresh of battery 1 from its page; the refresh dialog, or null.
+HWND StartRefresh(MainScreen& main);
+// The completion window's dialog once it is visible; null after timeoutMs.
+HWND WaitForCompletion(MainScreen& main, DWORD timeoutMs);
+// Opens the reservation dialog of a battery page; null when none came.
+HWND OpenReservation(MainScreen& main, UINT battNo);
+
+// The percentage a refresh dialog shows; -1 while empty.
+int PercentOf(const std::wstring& text);
+// How often the simulated notebook went to sleep.
+uint32_t SuspendCount();
+// A task name the program builds from one of its strings and this user.
+std::wstring TaskNameOf(UINT stringId);
+// Two days ahead at 05:06:00 local time.
+SYSTEMTIME InTwoDays();
+
+// The longest a whole simulated refresh may take at the tests' time scales.
+constexpr DWORD kRunWaitMs = 180000;
+
+struct ComScope {
+    ComScope() { CoInitialize(nullptr); }
+    ~ComScope() { CoUninitialize(); }
+};
+
+// A copy of the program in a folder of its own, with the libraries it loads
+// and, when given, a stand-in for the refresh tool.
+class InstalledCopy {
+public:
+    explicit InstalledCopy(const wchar_t* toolStandIn);
+    ~InstalledCopy();
+
+private:
+    std::wstring folder_;
+};
+
+// Starts the copy's battery 1 refresh and presses Yes on the confirmation;
+// the confirmation, or null.
+HWND ConfirmInCopy(ui::Program& program);
+
+// A main screen test whose refresh tool logs and has no cool-downs.
+class RefreshRunTest : public MainScreenTest {
 protected:
     void SetUp() override;
 };

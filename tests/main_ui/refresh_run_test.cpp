@@ -13,20 +13,6 @@ using namespace mainui;
 
 namespace {
 
-// Opens the confirmation of a battery page's Start button; null when none came.
-HWND OpenConfirmation(MainScreen& main, UINT battNo) {
-    ui::SelectTab(main.Dialog(), IDC_TAB, battNo);
-    ui::Click(main.Dialog(), battNo == 1 ? IDC_BUTTON_REFRESH1 : IDC_BUTTON_REFRESH2);
-    HWND found = nullptr;
-    testenv::WaitUntil(
-        [&] {
-            found = ui::FindTopWindow(main.Pid(), L"#32770", kTitle, true);
-            return found && ui::Control(found, IDC_CONFIRM_TEXT);
-        },
-        ui::kWaitMs);
-    return found && ui::Control(found, IDC_CONFIRM_TEXT) ? found : nullptr;
-}
-
 // Yes on the confirmation must be refused with the message; the dialog is
 // shown again afterwards.
 void ExpectRefusal(MainScreen& main, HWND confirm, const wchar_t* text) {
@@ -61,56 +47,6 @@ TEST_F(MainScreenTest, ConfirmationRefusesWithoutMainsOrBatteryAndStaysOpen) {
     EXPECT_TRUE(IsWindowEnabled(main.Window()));
 }
 
-namespace {
-
-// A copy of the program in a folder of its own, with the libraries it loads
-// and, when given, a stand-in for the refresh tool.
-class InstalledCopy {
-public:
-    explicit InstalledCopy(const wchar_t* toolStandIn) : folder_(testenv::BinDir() + L"copy\\") {
-        CreateDirectoryW(folder_.c_str(), nullptr);
-        for (const wchar_t* file : kFiles)
-            CopyFileW((testenv::BinDir() + file).c_str(), (folder_ + file).c_str(), FALSE);
-        if (toolStandIn)
-            CopyFileW((testenv::BinDir() + toolStandIn).c_str(),
-                      (folder_ + L"zbRefresh.exe").c_str(), FALSE);
-    }
-    ~InstalledCopy() {
-        for (const wchar_t* file : kFiles)
-            DeleteFileW((folder_ + file).c_str());
-        DeleteFileW((folder_ + L"zbRefresh.exe").c_str());
-        RemoveDirectoryW(folder_.c_str());
-    }
-
-private:
-    static constexpr const wchar_t* kFiles[] = {L"zbMain.exe", L"cellio.dll", L"KX_NTF.dll",
-                                                L"powrprof.dll", L"taskschd.dll"};
-    std::wstring folder_;
-};
-
-// Starts the copy and presses Yes on battery 1's confirmation.
-HWND ConfirmInCopy(ui::Program& program) {
-    HWND window = ui::WaitForWindow(program.Id(), L"zbMain", kTitle);
-    HWND dialog = window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
-    if (!dialog)
-        return nullptr;
-    ui::SelectTab(dialog, IDC_TAB, 1);
-    ui::Click(dialog, IDC_BUTTON_REFRESH1);
-    HWND confirm = nullptr;
-    testenv::WaitUntil(
-        [&] {
-            confirm = ui::FindTopWindow(program.Id(), L"#32770", kTitle, true);
-            return confirm && ui::Control(confirm, IDC_CONFIRM_TEXT);
-        },
-        ui::kWaitMs);
-    if (!confirm || !ui::Control(confirm, IDC_CONFIRM_TEXT))
-        return nullptr;
-    ui::Click(confirm, IDOK);
-    return confirm;
-}
-
-} // namespace
-
 TEST_F(MainScreenTest, ConfirmationRefusesWhenTheRefreshToolIsMissing) {
     SetUpMachine(L"one");
     InstalledCopy copy(nullptr);
@@ -139,50 +75,6 @@ TEST_F(MainScreenTest, AToolThatEndsUnreachedEndsTheRunAsNotCompleted) {
     EXPECT_NE(nullptr, ui::Control(dialog, IDC_REASON)) << "the not-completed dialog";
     EXPECT_EQ(L"・バッテリデバイスが正常に動作していません。", ui::Text(dialog, IDC_REASON));
 }
-
-namespace {
-
-constexpr DWORD kRunWaitMs = 180000;
-
-uint32_t SuspendCount() {
-    sim::Machine m = {};
-    sim::ReadMachine(&m);
-    return m.suspendCount;
-}
-
-class RefreshRunTest : public MainScreenTest {
-protected:
-    void SetUp() override {
-        MainScreenTest::SetUp();
-        SetRefreshSetting(L"Log", 1);
-        SetRefreshSetting(L"RefreshCoolDownTime", 0);
-        SetRefreshSetting(L"RefreshCoolDownLimit", 0);
-        SetRefreshSetting(L"ADCHDelay", 0);
-    }
-};
-
-// Starts a refresh of battery 1 from its page; the refresh dialog, or null.
-HWND StartRefresh(MainScreen& main) {
-    HWND confirm = OpenConfirmation(main, 1);
-    if (!confirm)
-        return nullptr;
-    ui::Click(confirm, IDOK);
-    HWND window = ui::WaitForWindow(main.Pid(), L"RefreshWnd", nullptr);
-    return window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
-}
-
-int PercentOf(const std::wstring& text) {
-    return text.empty() ? -1 : _wtoi(text.c_str());
-}
-
-// The completion window's dialog once it is there; null after timeoutMs.
-HWND WaitForCompletion(MainScreen& main, DWORD timeoutMs) {
-    HWND window = ui::WaitForWindow(main.Pid(), L"CompleteWnd", nullptr, timeoutMs);
-    HWND dialog = window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
-    return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
-}
-
-} // namespace
 
 TEST_F(RefreshRunTest, AWholeRefreshFollowsTheToolToTheDiagnosis) {
     SetUpMachine(L"one", [](sim::Machine& m) {
@@ -262,121 +154,6 @@ TEST_F(RefreshRunTest, AnAbortAsksEndsTheToolAndShowsReasonTwo) {
     ui::Click(dialog, IDOK);
     EXPECT_TRUE(
         testenv::WaitUntil([&] { return IsWindowVisible(main.Window()) != FALSE; }, ui::kWaitMs));
-}
-
-namespace {
-
-struct ComScope {
-    ComScope() { CoInitialize(nullptr); }
-    ~ComScope() { CoUninitialize(); }
-};
-
-std::wstring TaskNameOf(UINT stringId) {
-    HMODULE strings = LoadLibraryExW((testenv::BinDir() + L"zbMain.exe").c_str(), nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE);
-    wchar_t task[256] = {};
-    if (strings) {
-        GetSchedulerName(strings, stringId, task, ARRAYSIZE(task));
-        FreeLibrary(strings);
-    }
-    return task;
-}
-
-HWND OpenReservation(MainScreen& main, UINT battNo) {
-    ui::SelectTab(main.Dialog(), IDC_TAB, battNo);
-    ui::Click(main.Dialog(), battNo == 1 ? IDC_BUTTON_RESERVE1 : IDC_BUTTON_RESERVE2);
-    HWND found = nullptr;
-    testenv::WaitUntil(
-        [&] {
-            found = ui::FindTopWindow(main.Pid(), L"#32770", kTitle, true);
-            return found && ui::Control(found, IDC_RESV_BATT1);
-        },
-        ui::kWaitMs);
-    return found && ui::Control(found, IDC_RESV_BATT1) ? found : nullptr;
-}
-
-SYSTEMTIME InTwoDays() {
-    SYSTEMTIME now = {};
-    GetLocalTime(&now);
-    FILETIME file = {};
-    SystemTimeToFileTime(&now, &file);
-    ULARGE_INTEGER value = {{file.dwLowDateTime, file.dwHighDateTime}};
-    value.QuadPart += 2ULL * 24 * 3600 * 10000000ULL;
-    file = {value.LowPart, value.HighPart};
-    SYSTEMTIME start = {};
-    FileTimeToSystemTime(&file, &start);
-    start.wHour = 5, start.wMinute = 6, start.wSecond = start.wMilliseconds = 0;
-    return start;
-}
-
-} // namespace
-
-// A reservation of battery 2 with sleep, read back into the dialog, saved
-// again with both tasks, then cancelled with "do not set".
-TEST_F(MainScreenTest, AReservationIsShownSavedWithBothTasksAndCancelled) {
-    SetUpMachine(L"two");
-    ComScope com;
-    const std::wstring task = TaskNameOf(IDS_TASKNAME_REFRESH);
-    const std::wstring wakeTask = TaskNameOf(IDS_TASKNAME_WAKEUP);
-    const SYSTEMTIME start = InTwoDays();
-    const std::wstring tool = testenv::BinDir() + L"zbRefresh.exe";
-    ASSERT_EQ(S_OK, TASKHLPER_Add(tool.c_str(), task.c_str(), L"\\", L"test", L"test", &start, TRUE,
-                                  L"/sleep /resv /b2", L"", L"", FALSE, nullptr, L""));
-
-    MainScreen main;
-    ASSERT_TRUE(main.Ready());
-    HWND dialog = OpenReservation(main, 2);
-    ASSERT_NE(nullptr, dialog);
-    EXPECT_TRUE(ui::IsChecked(dialog, IDC_RESV_ON));
-    EXPECT_TRUE(ui::IsChecked(dialog, IDC_SLEEP_CHECK));
-    EXPECT_TRUE(ui::IsChecked(dialog, IDC_RESV_BATT2));
-    EXPECT_FALSE(ui::IsChecked(dialog, IDC_RESV_BATT1));
-    ui::Click(dialog, IDOK);
-    ASSERT_TRUE(testenv::WaitUntil([&] { return !IsWindow(dialog); }, ui::kWaitMs));
-
-    wchar_t args[64] = {};
-    EXPECT_EQ(S_OK, TASKHLPER_GetActionArg(task.c_str(), L"\\", tool.c_str(), args, 64));
-    EXPECT_STREQ(L"/sleep /resv /b2", args);
-    EXPECT_EQ(S_OK, TASKHLPER_GetActionArg(wakeTask.c_str(), L"\\", tool.c_str(), args, 64));
-    EXPECT_STREQ(L"/delay", args);
-    SYSTEMTIME wake = {};
-    ASSERT_EQ(S_OK, TASKHLPER_GetStartDay(wakeTask.c_str(), L"\\", &wake));
-    EXPECT_EQ(5, wake.wHour);
-    EXPECT_EQ(3, wake.wMinute); // "SleepDelay" 3 minutes earlier
-    DWORD stored = 0;
-    EXPECT_EQ(S_OK, GetRegRefreshResevationBatt(&stored));
-    EXPECT_EQ(2u, stored);
-
-    dialog = OpenReservation(main, 2);
-    ASSERT_NE(nullptr, dialog);
-    ui::Click(dialog, IDC_RESV_OFF);
-    ui::Click(dialog, IDOK);
-    ASSERT_TRUE(testenv::WaitUntil([&] { return !IsWindow(dialog); }, ui::kWaitMs));
-    SYSTEMTIME ignored = {};
-    EXPECT_TRUE(FAILED(TASKHLPER_GetStartDay(task.c_str(), L"\\", &ignored)));
-    EXPECT_TRUE(FAILED(TASKHLPER_GetStartDay(wakeTask.c_str(), L"\\", &ignored)));
-    EXPECT_TRUE(FAILED(GetRegRefreshResevationBatt(&stored)));
-}
-
-// The time the dialog offers without a reservation is now: already past by
-// the time OK is pressed (message 167), and the dialog stays.
-TEST_F(MainScreenTest, APastReservationTimeIsRefusedWith167) {
-    SetUpMachine(L"one");
-    MainScreen main;
-    ASSERT_TRUE(main.Ready());
-    HWND dialog = OpenReservation(main, 1);
-    ASSERT_NE(nullptr, dialog);
-    EXPECT_TRUE(ui::IsChecked(dialog, IDC_RESV_OFF));
-    ui::Click(dialog, IDC_RESV_BATT1);
-    ui::Click(dialog, IDC_RESV_ON);
-    ASSERT_TRUE(
-        testenv::WaitUntil([&] { return ui::IsEnabled(dialog, IDC_RESV_DATE); }, ui::kWaitMs));
-    ui::Click(dialog, IDOK);
-    HWND box = ui::WaitForMessageBox(main.Pid(), kTitle, ui::kWaitMs, dialog);
-    ASSERT_NE(nullptr, box);
-    EXPECT_NE(std::wstring::npos, ui::MessageBoxText(box).find(L"既に過去の日時"));
-    ui::Answer(box, IDOK);
-    EXPECT_TRUE(IsWindow(dialog));
 }
 
 TEST_F(RefreshRunTest, UnpluggingTheAdapterEndsWithReasonFiveAndItsAdvice) {
