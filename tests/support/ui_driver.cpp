@@ -225,6 +225,68 @@ void TypeText(HWND hParent, int id, const std::wstring& text) {
                         SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result);
 }
 
+namespace {
+
+// The date-time picker's messages carry pointers, which no process boundary
+// translates: their structures are exchanged in the program's own memory.
+class ProgramMemory {
+public:
+    ProgramMemory(HWND hWnd, SIZE_T size) : size_(size) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hWnd, &pid);
+        process_.Reset(
+            OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+        if (process_.IsValid())
+            address_ = VirtualAllocEx(process_.Get(), nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    }
+    ~ProgramMemory() {
+        if (address_)
+            VirtualFreeEx(process_.Get(), address_, 0, MEM_RELEASE);
+    }
+    ProgramMemory(const ProgramMemory&) = delete;
+    ProgramMemory& operator=(const ProgramMemory&) = delete;
+
+    LPARAM Address() const { return reinterpret_cast<LPARAM>(address_); }
+    bool Write(const void* data) {
+        return address_ && WriteProcessMemory(process_.Get(), address_, data, size_, nullptr);
+    }
+    bool Read(void* data) {
+        return address_ && ReadProcessMemory(process_.Get(), address_, data, size_, nullptr);
+    }
+
+private:
+    zb::UniqueHandle process_;
+    void* address_ = nullptr;
+    SIZE_T size_;
+};
+
+} // namespace
+
+bool SetDateTime(HWND hParent, int id, const SYSTEMTIME& time) {
+    HWND hPicker = Control(hParent, id);
+    ProgramMemory memory(hPicker, sizeof(time));
+    DWORD_PTR result = 0;
+    return memory.Write(&time) &&
+           SendMessageTimeoutW(hPicker, DTM_SETSYSTEMTIME, GDT_VALID, memory.Address(),
+                               SMTO_ABORTIFHUNG, kMessageTimeoutMs, &result) &&
+           result != 0;
+}
+
+bool DateTimeRange(HWND hParent, int id, SYSTEMTIME* pMin, SYSTEMTIME* pMax) {
+    HWND hPicker = Control(hParent, id);
+    SYSTEMTIME range[2] = {};
+    ProgramMemory memory(hPicker, sizeof(range));
+    DWORD_PTR limits = 0;
+    if (!memory.Write(range) ||
+        !SendMessageTimeoutW(hPicker, DTM_GETRANGE, 0, memory.Address(), SMTO_ABORTIFHUNG,
+                             kMessageTimeoutMs, &limits) ||
+        limits != (GDTR_MIN | GDTR_MAX) || !memory.Read(range))
+        return false;
+    *pMin = range[0];
+    *pMax = range[1];
+    return true;
+}
+
 HWND WaitForMessageBox(DWORD pid, const wchar_t* caption, DWORD timeoutMs, HWND hExcept) {
     HWND found = nullptr;
     testenv::WaitUntil(

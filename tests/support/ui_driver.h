@@ -67,6 +67,9 @@ void ClickText(HWND hParent, int id);
 bool SelectTab(HWND hParent, int tabId, int index);
 int TabCount(HWND hParent, int tabId);
 void TypeText(HWND hParent, int id, const std::wstring& text);
+// A date-time picker: sets the value a person would pick, reads its range.
+bool SetDateTime(HWND hParent, int id, const SYSTEMTIME& time);
+bool DateTimeRange(HWND hParent, int id, SYSTEMTIME* pMin, SYSTEMTIME* pMax);
 
 // A message box or task dialog of the process: the text it shows (all its
 // texts joined by newlines), and answering it with a button id (task
