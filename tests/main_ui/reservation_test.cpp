@@ -67,6 +67,20 @@ void ExpectReservationTasks(const SYSTEMTIME& start, const wchar_t* arguments) {
     }
 }
 
+// Wine presents a program as another Windows version while this lives.
+class WindowsVersionOf {
+public:
+    WindowsVersionOf(const wchar_t* exeName, const wchar_t* version)
+        : key_(std::wstring(L"Software\\Wine\\AppDefaults\\") + exeName) {
+        RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), L"Version", REG_SZ, version,
+                        static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t)));
+    }
+    ~WindowsVersionOf() { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+
+private:
+    std::wstring key_;
+};
+
 bool RefreshToolRunning() {
     zb::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\vadovurMUTEX3"));
     return mutex.IsValid();
@@ -204,4 +218,60 @@ TEST_F(RefreshRunTest, AReservationWakesTheNotebookAndRefreshesBatteryTwo) {
     if (keepAwake)
         PostMessageW(keepAwake, WM_CLOSE, 0, 0);
     SimResume();
+}
+
+// Windows XP (Task Scheduler 1.0 runs a task only with its account's
+// password): the dialog shows the password box and its notes, refuses OK
+// without a password (207), and with one saves both tasks through Wine's
+// Task Scheduler 1.0.
+TEST_F(MainScreenTest, OnWindowsXpAReservationNeedsThePassword) {
+    SetUpMachine(L"one");
+    WindowsVersionOf xp(L"zbMain.exe", L"winxp64");
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    HWND dialog = OpenReservation(main, 1);
+    ASSERT_NE(nullptr, dialog);
+    for (int id : {IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD, IDC_RESV_NOTE_POWER,
+                   IDC_RESV_NOTE_PASSWORD, IDC_RESV_CAUTION})
+        EXPECT_TRUE(ui::IsVisible(dialog, id)) << id;
+    EXPECT_FALSE(ui::IsVisible(dialog, IDC_RESV_NOTE));
+    ui::Click(dialog, IDC_RESV_BATT1);
+    ui::Click(dialog, IDC_RESV_ON);
+    PickTime(dialog, InTwoDays());
+    ui::Click(dialog, IDOK);
+    HWND box = ui::WaitForMessageBox(main.Pid(), kTitle, ui::kWaitMs, dialog);
+    ASSERT_NE(nullptr, box);
+    EXPECT_NE(std::wstring::npos,
+              ui::MessageBoxText(box).find(L"Windows パスワードを作成していない場合"));
+    ui::Answer(box, IDOK);
+    EXPECT_TRUE(IsWindow(dialog));
+
+    ui::TypeText(dialog, IDC_RESV_PASSWORD, L"secret");
+    ui::Click(dialog, IDOK);
+    ASSERT_TRUE(testenv::WaitUntil([&] { return !IsWindow(dialog); }, ui::kWaitMs));
+    ComScope com;
+    Microsoft::WRL::ComPtr<ITaskScheduler> scheduler;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CTaskScheduler, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_ITaskScheduler,
+                                     reinterpret_cast<void**>(scheduler.GetAddressOf())));
+    const struct {
+        UINT name;
+        const wchar_t* arguments;
+    } tasks[] = {{IDS_TASKNAME_REFRESH, L" /resv /b1"}, {IDS_TASKNAME_WAKEUP, L"/delay"}};
+    for (const auto& expected : tasks) {
+        const std::wstring name = TaskNameOf(expected.name);
+        Microsoft::WRL::ComPtr<ITask> task;
+        ASSERT_EQ(S_OK, scheduler->Activate(name.c_str(), IID_ITask,
+                                            reinterpret_cast<IUnknown**>(task.GetAddressOf())))
+            << name;
+        zb::UniqueCoTaskText parameters;
+        ASSERT_EQ(S_OK, task->GetParameters(parameters.Put()));
+        EXPECT_STREQ(expected.arguments, parameters.Get());
+        DWORD flags = 0;
+        ASSERT_EQ(S_OK, task->GetFlags(&flags));
+        EXPECT_EQ(
+            static_cast<DWORD>(TASK_FLAG_SYSTEM_REQUIRED | TASK_FLAG_DONT_START_IF_ON_BATTERIES),
+            flags);
+        scheduler->Delete(name.c_str());
+    }
 }
