@@ -133,6 +133,19 @@ SYSTEMTIME ReservationLatestDate(const SYSTEMTIME& now);
 // The wake-up task's time: dwDelayMinutes before the start.
 SYSTEMTIME WakeUpTime(const SYSTEMTIME& start, DWORD dwDelayMinutes);
 
+// What the reservation dialog shows for a system and user: the items made
+// visible (the caution item last), the note's strings (joined by "\r"; 0
+// for none) and whether nothing can be set (Windows XP without the rights a
+// Task Scheduler 1.0 account needs).
+struct ReservationNotes {
+    int shown[6];
+    size_t shownCount;
+    UINT noteText[2];
+    bool disabled;
+};
+ReservationNotes ReservationNotesFor(bool bWindowsXP, bool bWindows7, bool bWindows8, bool bAdmin,
+                                     bool bLimited);
+
 // ---- Windows ----------------------------------------------------------------
 
 BOOL RegisterMainWindowClass(HINSTANCE hInstance);

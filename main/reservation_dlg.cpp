@@ -207,45 +207,36 @@ bool PasswordAsked() {
 }
 
 void ShowNotes(HWND hDlg) {
-    const bool admin = IsUserAdministrator() != FALSE;
+    const bool xp = IsWindowsXP() != FALSE;
     const bool win7 = IsWindows7OrLater() != FALSE;
-    int caution = IDC_RESV_CAUTION;
+    const bool admin = IsUserAdministrator() != FALSE;
+    const ReservationNotes notes =
+        ReservationNotesFor(xp, win7, IsWindows8OrLater() != FALSE, admin, GetRegLimited() != 0);
+    if (notes.disabled)
+        EnableItems(hDlg,
+                    {IDC_RESV_GROUP, IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_DATE, IDC_RESV_TIME,
+                     IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD, IDC_SLEEP_CHECK},
+                    FALSE);
     WCHAR note[512] = L"";
-    WCHAR wake[256] = L"";
-    LoadStringW(App().instance, IDS_RESV_NOTE_WAKE, wake, ARRAYSIZE(wake));
-    if (IsWindowsXP()) {
-        if (admin || GetRegLimited() != 0) {
-            ShowItems(hDlg, {IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD, IDC_RESV_NOTE_POWER,
-                             IDC_RESV_NOTE_PASSWORD});
-        } else {
-            EnableItems(hDlg,
-                        {IDC_RESV_GROUP, IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_DATE, IDC_RESV_TIME,
-                         IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD, IDC_SLEEP_CHECK},
-                        FALSE);
-            caution = IDC_RESV_NOTE_LOGIN;
-        }
-    } else if (admin) {
-        ShowItems(hDlg, {IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD, IDC_RESV_NOTE_POWER});
-        LoadStringW(App().instance, IDS_RESV_NOTE_PASSWORD, note, ARRAYSIZE(note));
-        if (win7) {
+    for (UINT id : notes.noteText) {
+        WCHAR part[256] = L"";
+        if (!id || !LoadStringW(App().instance, id, part, ARRAYSIZE(part)))
+            continue;
+        if (note[0])
             StringCchCatW(note, ARRAYSIZE(note), L"\r");
-            StringCchCatW(note, ARRAYSIZE(note), wake);
-        }
+        StringCchCatW(note, ARRAYSIZE(note), part);
+    }
+    if (note[0])
+        SetDlgItemTextW(hDlg, IDC_RESV_NOTE, note);
+    if (!xp && admin)
         WriteLog(L"ReservationDlg", __LINE__,
                  win7 ? L"ReservationDlg::IsWin7OrLater,szMsg=%s \n"
                       : L"ReservationDlg::NotWin7OrLater,szMsg=%s \n",
                  note);
-        SetDlgItemTextW(hDlg, IDC_RESV_NOTE, note);
-        ShowItems(hDlg, {IDC_RESV_NOTE});
-    } else {
+    else if (!xp)
         WriteLog(L"ReservationDlg", __LINE__, L"ReservationDlg::Not admin\n");
-        if (win7) {
-            SetDlgItemTextW(hDlg, IDC_RESV_NOTE, wake);
-            ShowItems(hDlg, {IDC_RESV_NOTE, IDC_RESV_CAUTION});
-        }
-        caution = IsWindows8OrLater() ? IDC_RESV_NOTE_SIGNIN : IDC_RESV_NOTE_LOGIN;
-    }
-    ShowItems(hDlg, {caution});
+    for (size_t i = 0; i < notes.shownCount; ++i)
+        ShowWindow(GetDlgItem(hDlg, notes.shown[i]), SW_SHOW);
 }
 
 void OnInit(HWND hDlg, ReservationState& state) {
@@ -436,6 +427,37 @@ SYSTEMTIME ReservationLatestDate(const SYSTEMTIME& now) {
         latest.wDay = days;
     latest.wDayOfWeek = 0;
     return latest;
+}
+
+ReservationNotes ReservationNotesFor(bool bWindowsXP, bool bWindows7, bool bWindows8, bool bAdmin,
+                                     bool bLimited) {
+    ReservationNotes notes = {};
+    auto show = [&notes](std::initializer_list<int> ids) {
+        for (int id : ids)
+            notes.shown[notes.shownCount++] = id;
+    };
+    if (bWindowsXP) {
+        // Task Scheduler 1.0 needs the account's password, which only an
+        // administrator or, with "Limited", any user may give here.
+        notes.disabled = !bAdmin && !bLimited;
+        if (notes.disabled)
+            show({IDC_RESV_NOTE_LOGIN});
+        else
+            show({IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD, IDC_RESV_NOTE_POWER,
+                  IDC_RESV_NOTE_PASSWORD, IDC_RESV_CAUTION});
+    } else if (bAdmin) {
+        notes.noteText[0] = IDS_RESV_NOTE_PASSWORD;
+        notes.noteText[1] = bWindows7 ? IDS_RESV_NOTE_WAKE : 0;
+        show({IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD, IDC_RESV_NOTE_POWER, IDC_RESV_NOTE,
+              IDC_RESV_CAUTION});
+    } else {
+        if (bWindows7) {
+            notes.noteText[0] = IDS_RESV_NOTE_WAKE;
+            show({IDC_RESV_NOTE, IDC_RESV_CAUTION});
+        }
+        show({bWindows8 ? IDC_RESV_NOTE_SIGNIN : IDC_RESV_NOTE_LOGIN});
+    }
+    return notes;
 }
 
 SYSTEMTIME WakeUpTime(const SYSTEMTIME& start, DWORD dwDelayMinutes) {

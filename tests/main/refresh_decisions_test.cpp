@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 using namespace zbmain;
 
 TEST(RefreshDecisions, RefusalsComeInTheirOrder) {
@@ -73,4 +76,62 @@ TEST(ReservationDecisions, ArgumentsLatestDateAndWakeUp) {
     EXPECT_EQ(31, wake.wDay);
     EXPECT_EQ(23, wake.wHour);
     EXPECT_EQ(58, wake.wMinute);
+}
+
+// Windows XP needs the password (its Task Scheduler runs a task only with
+// the account's password), which only an administrator or, with "Limited",
+// any user may give; later Windows ask an administrator for it and tell
+// every user about wake timers from Windows 7 on.
+TEST(ReservationDecisions, NotesBySystemAndUser) {
+    const std::vector<int> xpPassword = {IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD,
+                                         IDC_RESV_NOTE_POWER, IDC_RESV_NOTE_PASSWORD,
+                                         IDC_RESV_CAUTION};
+    const std::vector<int> adminPassword = {IDC_RESV_PASSWORD_LABEL, IDC_RESV_PASSWORD,
+                                            IDC_RESV_NOTE_POWER, IDC_RESV_NOTE, IDC_RESV_CAUTION};
+    const struct {
+        bool xp, win7, win8, admin, limited;
+        std::vector<int> shown;
+        UINT note[2];
+        bool disabled;
+    } cases[] = {
+        {true, false, false, true, false, xpPassword, {0, 0}, false},
+        {true, false, false, false, true, xpPassword, {0, 0}, false},
+        {true, false, false, false, false, {IDC_RESV_NOTE_LOGIN}, {0, 0}, true},
+        {false, false, false, true, false, adminPassword, {IDS_RESV_NOTE_PASSWORD, 0}, false},
+        {false,
+         true,
+         true,
+         true,
+         false,
+         adminPassword,
+         {IDS_RESV_NOTE_PASSWORD, IDS_RESV_NOTE_WAKE},
+         false},
+        {false, false, false, false, true, {IDC_RESV_NOTE_LOGIN}, {0, 0}, false},
+        {false,
+         true,
+         false,
+         false,
+         false,
+         {IDC_RESV_NOTE, IDC_RESV_CAUTION, IDC_RESV_NOTE_LOGIN},
+         {IDS_RESV_NOTE_WAKE, 0},
+         false},
+        {false,
+         true,
+         true,
+         false,
+         false,
+         {IDC_RESV_NOTE, IDC_RESV_CAUTION, IDC_RESV_NOTE_SIGNIN},
+         {IDS_RESV_NOTE_WAKE, 0},
+         false},
+    };
+    for (const auto& c : cases) {
+        const ReservationNotes notes =
+            ReservationNotesFor(c.xp, c.win7, c.win8, c.admin, c.limited);
+        const std::vector<int> shown(notes.shown, notes.shown + notes.shownCount);
+        const std::string which = std::to_string(&c - cases);
+        EXPECT_EQ(c.shown, shown) << which;
+        EXPECT_EQ(c.note[0], notes.noteText[0]) << which;
+        EXPECT_EQ(c.note[1], notes.noteText[1]) << which;
+        EXPECT_EQ(c.disabled, notes.disabled) << which;
+    }
 }

@@ -173,6 +173,12 @@ TEST_F(RefreshRunTest, AReservationWakesTheNotebookAndRefreshesBatteryTwo) {
     EXPECT_EQ(Format(L"%04d/%02d/%02d", expected), Format(L"%04d/%02d/%02d", latest));
     EXPECT_EQ(Format(L"%04d/%02d/%02d", now), Format(L"%04d/%02d/%02d", earliest));
 
+    // An administrator on Windows 7 and later: the password and the wake
+    // timers of the power plan.
+    EXPECT_TRUE(ui::IsVisible(dialog, IDC_RESV_PASSWORD));
+    EXPECT_NE(std::wstring::npos, ui::Text(dialog, IDC_RESV_NOTE).find(L"\r・スリープ、休止状態"))
+        << ui::Text(dialog, IDC_RESV_NOTE);
+
     const SYSTEMTIME start = Plus(now, 10);
     ui::Click(dialog, IDC_RESV_BATT2);
     ui::Click(dialog, IDC_RESV_ON);
