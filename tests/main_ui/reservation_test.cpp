@@ -208,7 +208,7 @@ TEST_F(RefreshRunTest, AReservationWakesTheNotebookAndRefreshesBatteryTwo) {
     EXPECT_NE(nullptr, keepAwake);
 
     // The reserved time: battery 2 is refreshed to the end, then sleep.
-    ASSERT_EQ(0u, SimSetSpeed(4000.0));
+    ASSERT_EQ(0u, SimSetSpeed(10000.0));
     ASSERT_EQ(0, TasksDueAt(start));
     EXPECT_TRUE(testenv::WaitUntil([&] { return SuspendCount() > suspends; }, kRunWaitMs))
         << "the reserved refresh did not end with sleep";
