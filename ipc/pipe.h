@@ -189,6 +189,12 @@ private:
 // process's user: PIPE_USER_NONE, PIPE_USER_OTHER or PIPE_USER_SAME.
 int PipeCheckUser(LPCWSTR lpstrPipeName);
 
+// Every refreshing zbRefresh.exe holds this mutex for its whole life, from
+// before its pipes exist until after they are gone.
+constexpr wchar_t REFRESH_TOOL_MUTEX_NAME[] = L"Global\\vadovurMUTEX3";
+// A refreshing zbRefresh.exe runs, in this session or (access denied) another.
+bool RefreshToolMutexExists();
+
 // ---------------------------------------------------------------------------
 // Endpoints
 

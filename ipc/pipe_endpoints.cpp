@@ -1,6 +1,7 @@
 // The endpoints of the three pipes and the user check.
 #include "ipc/pipe.h"
 
+#include "common/handles.h"
 #include "common/log.h"
 #include "ipc/session_user.h"
 
@@ -71,6 +72,11 @@ int PipeCheckUser(LPCWSTR lpstrPipeName) {
     WCHAR szOwn[PIPE_USERNAME_CCH];
     GetOwnUserNameForCheck(szOwn);
     return wcsncmp(szOwn, szAnswer, PIPE_USERNAME_CCH - 1) == 0 ? PIPE_USER_SAME : PIPE_USER_OTHER;
+}
+
+bool RefreshToolMutexExists() {
+    zb::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, REFRESH_TOOL_MUTEX_NAME));
+    return mutex || GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 // ---------------------------------------------------------------------------

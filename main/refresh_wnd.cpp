@@ -229,8 +229,17 @@ void OnInit(HWND hDlg, RefreshDialogState& state) {
     SetTimer(hDlg, TIMER_QUERY, kTimerMs, nullptr);
 }
 
+// The tool we started has ended and no other refresh tool runs. The one we
+// started may be a second instance that left at once because a refresh
+// already runs (the "/icon" start): that one may still be starting, its
+// pipes not served yet, and is waited for as long as it holds its mutex.
 bool ToolHasEnded(const RefreshDialogState& state) {
-    return state.process.IsValid() && WaitForSingleObject(state.process.Get(), 0) == WAIT_OBJECT_0;
+    if (!state.process.IsValid() || WaitForSingleObject(state.process.Get(), 0) != WAIT_OBJECT_0)
+        return false;
+    if (!RefreshToolMutexExists())
+        return true;
+    WriteLog(L"RefreshDlgProc", __LINE__, L"A refresh tool runs and does not answer yet.\n");
+    return false;
 }
 
 // A tool that refused to start (no mains, no battery) never serves its

@@ -19,7 +19,6 @@ constexpr UINT ROUTINE_TIMER_ID = 1;
 constexpr UINT HELP_TOPIC_SCHED = 10000;
 constexpr wchar_t SCHED_MUTEX_NAME[] = L"vadovurMUTEX";
 constexpr wchar_t ROUTINE_MUTEX_NAME[] = L"vadovurMUTEXTOAST";
-constexpr wchar_t REFRESH_TOOL_MUTEX_NAME[] = L"Global\\vadovurMUTEX3";
 constexpr wchar_t MAIN_EXE_NAME[] = L"zbMain.exe";
 constexpr wchar_t MAIN_WINDOW_CLASS[] = L"zbMain";
 

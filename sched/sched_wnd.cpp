@@ -314,10 +314,7 @@ DWORD StartMain(UINT64 flags) {
 }
 
 bool IsRefreshToolRunning() {
-    zb::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, REFRESH_TOOL_MUTEX_NAME));
-    if (mutex || GetLastError() == ERROR_ACCESS_DENIED)
-        return true;
-    return PipeCheckUser(PIPE2_NAME) != PIPE_USER_NONE;
+    return RefreshToolMutexExists() || PipeCheckUser(PIPE2_NAME) != PIPE_USER_NONE;
 }
 
 void RecoverAfterInterruptedRefresh(HWND hWnd) {

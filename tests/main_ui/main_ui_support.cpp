@@ -123,7 +123,11 @@ int PercentOf(const std::wstring& text) {
 }
 
 HWND WaitForCompletion(MainScreen& main, DWORD timeoutMs) {
-    HWND window = ui::WaitForWindow(main.Pid(), L"CompleteWnd", nullptr, timeoutMs);
+    return WaitForCompletion(main.Pid(), timeoutMs);
+}
+
+HWND WaitForCompletion(DWORD pid, DWORD timeoutMs) {
+    HWND window = ui::WaitForWindow(pid, L"CompleteWnd", nullptr, timeoutMs);
     HWND dialog = window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
     return dialog && IsWindowVisible(dialog) ? dialog : nullptr;
 }

@@ -68,6 +68,7 @@ HWND OpenConfirmation(MainScreen& main, UINT battNo);
 HWND StartRefresh(MainScreen& main);
 // The completion window's dialog once it is visible; null after timeoutMs.
 HWND WaitForCompletion(MainScreen& main, DWORD timeoutMs);
+HWND WaitForCompletion(DWORD pid, DWORD timeoutMs);
 // Opens the reservation dialog of a battery page; null when none came.
 HWND OpenReservation(MainScreen& main, UINT battNo);
 
