@@ -15,14 +15,13 @@
 #include <deque>
 #include <vector>
 
-#include "main/program_ids.h"
+#include "main_ui/main_ui_support.h"
 #include "refresh_observer.h"
 #include "support/suite_env.h"
 #include "support/ui_driver.h"
 
 namespace {
 
-constexpr wchar_t kTitle[] = L"バッテリ・リフレッシュ＆診断ツール";
 constexpr wchar_t kSuiteKey[] = L"SOFTWARE\\ZEL\\VADOvur";
 constexpr wchar_t kRefreshKey[] = L"SOFTWARE\\ZEL\\VADOvur\\Refresh";
 constexpr DWORD kRunTimeoutMs = 10 * 60 * 1000;
@@ -81,21 +80,8 @@ bool RunOnce(double speed, Figures* figures) {
     if (!SetUpMachine())
         return false;
     ui::Program main(L"zbMain.exe", L"");
-    HWND window = ui::WaitForWindow(main.Id(), L"zbMain", kTitle);
-    HWND mainDialog = window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
-    if (!mainDialog)
+    if (!mainui::ConfirmInCopy(main))
         return false;
-    ui::SelectTab(mainDialog, IDC_TAB, 1);
-    ui::Click(mainDialog, IDC_BUTTON_REFRESH1);
-    HWND confirm = nullptr;
-    if (!testenv::WaitUntil(
-            [&] {
-                confirm = ui::FindTopWindow(main.Id(), L"#32770", kTitle, true);
-                return confirm && ui::Control(confirm, IDC_CONFIRM_TEXT);
-            },
-            ui::kWaitMs))
-        return false;
-    ui::Click(confirm, IDOK);
     const ULONGLONG started = GetTickCount64();
     HWND refreshWindow = ui::WaitForWindow(main.Id(), L"RefreshWnd", nullptr);
     HWND dialog =
@@ -152,7 +138,7 @@ bool RunOnce(double speed, Figures* figures) {
     if (!complete)
         return false;
     PostMessageW(complete, WM_CLOSE, 0, 0);
-    PostMessageW(window, WM_CLOSE, 0, 0);
+    PostMessageW(ui::FindTopWindow(main.Id(), L"zbMain", mainui::kTitle), WM_CLOSE, 0, 0);
     main.Wait();
     return true;
 }
