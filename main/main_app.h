@@ -109,6 +109,12 @@ bool ChosenChargeMode(bool bFull, bool b80, bool b50, DWORD* pdwMode);
 // battery, 160 not on mains, 186 the refresh tool is missing), or 0.
 UINT RefusalForPowerStatus(const SYSTEM_POWER_STATUS& status, bool bRefreshToolPresent);
 
+// The step picture (table index 0 to 11) the refresh dialog shows next for
+// a mode of the refresh tool, advancing the shared animation frame: the
+// charge steps count their three pictures up, the discharge down; -1 for a
+// mode without an animated step.
+int NextStepPicture(int nMode, int* pFrame);
+
 // The ten-percent mark a progress report reaches beyond the last one (the
 // toast's figure), or -1 when it stays within the same ten.
 int NewToastTens(int nLastProgress, int nProgress);

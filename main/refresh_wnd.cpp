@@ -85,9 +85,15 @@ void ForEachBatteryInUse(RefreshDialogState& state, int nRefreshState) {
             battery->SetRefreshState(nRefreshState);
 }
 
+// The picture's table index (plus one, so that 0 means none yet) also goes
+// into the control's user data: a bitmap handle means nothing outside this
+// process, the index tells automation and accessibility tools which
+// picture each step shows.
 void SetStep(HWND hDlg, RefreshDialogState& state, int id, int index) {
-    SendDlgItemMessageW(hDlg, id, STM_SETIMAGE, IMAGE_BITMAP,
-                        reinterpret_cast<LPARAM>(state.steps[index].Get()));
+    HWND picture = GetDlgItem(hDlg, id);
+    SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP,
+                 reinterpret_cast<LPARAM>(state.steps[index].Get()));
+    SetWindowLongPtrW(picture, GWLP_USERDATA, index + 1);
 }
 
 void EnableLabels(HWND hDlg, bool b1, bool b2, bool b3) {
@@ -106,22 +112,17 @@ void DrawSteps(HWND hDlg, RefreshDialogState& state, int mode) {
     switch (mode) {
     case 0:
         EnableWindow(GetDlgItem(hDlg, IDC_STEP_LABEL1), TRUE);
-        SetStep(hDlg, state, IDC_STEP1, state.frame);
-        state.frame = state.frame >= 2 ? 0 : state.frame + 1;
+        SetStep(hDlg, state, IDC_STEP1, NextStepPicture(mode, &state.frame));
         break;
     case 1:
     case 2:
     case 3:
         EnableWindow(GetDlgItem(hDlg, IDC_STEP_LABEL2), TRUE);
-        if (state.frame < 0)
-            state.frame = 2;
-        SetStep(hDlg, state, IDC_STEP2, 4 + state.frame);
-        state.frame -= 1;
+        SetStep(hDlg, state, IDC_STEP2, NextStepPicture(mode, &state.frame));
         break;
     case 4:
         EnableWindow(GetDlgItem(hDlg, IDC_STEP_LABEL3), TRUE);
-        SetStep(hDlg, state, IDC_STEP3, 8 + state.frame);
-        state.frame = state.frame >= 2 ? 0 : state.frame + 1;
+        SetStep(hDlg, state, IDC_STEP3, NextStepPicture(mode, &state.frame));
         break;
     case kModeBeforeReport: {
         SYSTEM_POWER_STATUS status = {};
@@ -636,6 +637,26 @@ LRESULT CALLBACK RefreshWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM l
 }
 
 } // namespace
+
+int NextStepPicture(int nMode, int* pFrame) {
+    int& frame = *pFrame;
+    if (nMode >= 1 && nMode <= 3) {
+        if (frame < 0)
+            frame = 2;
+        return 4 + frame--;
+    }
+    if (nMode != 0 && nMode != 4)
+        return -1;
+    // The counter is shared and the discharge leaves it at -1: a charge
+    // step that follows starts at its own first picture instead of one
+    // before it (the recharge step would show the discharge's idle picture,
+    // the first charge step a picture before the table).
+    if (frame < 0 || frame > 2)
+        frame = 0;
+    const int picture = (nMode == 0 ? 0 : 8) + frame;
+    frame = frame >= 2 ? 0 : frame + 1;
+    return picture;
+}
 
 int NewToastTens(int nLastProgress, int nProgress) {
     const int tens = nProgress / 10 * 10;

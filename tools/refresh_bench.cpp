@@ -29,29 +29,6 @@ constexpr int kPhases = 5;
 const char* const kPhaseNames[kPhases] = {"CHARGING1", "REFRESHING", "COOLDOWN1", "COOLDOWN2",
                                           "CHARGING2"};
 
-// A DWORD setting as it was, put back when the object goes.
-class SavedSetting {
-public:
-    SavedSetting(const wchar_t* name, DWORD value) : name_(name) {
-        had_ = SUCCEEDED(CReg::GetDW(HKEY_LOCAL_MACHINE, kRefreshKey, name, &old_));
-        CReg::SetDW(HKEY_LOCAL_MACHINE, kRefreshKey, name, value);
-    }
-    ~SavedSetting() {
-        if (had_)
-            CReg::SetDW(HKEY_LOCAL_MACHINE, kRefreshKey, name_, old_);
-        else
-            CReg::DeleteValue(HKEY_LOCAL_MACHINE, kRefreshKey, name_);
-    }
-    SavedSetting(const SavedSetting&) = delete;
-    SavedSetting& operator=(const SavedSetting&) = delete;
-    void Set(DWORD value) { CReg::SetDW(HKEY_LOCAL_MACHINE, kRefreshKey, name_, value); }
-
-private:
-    const wchar_t* name_;
-    DWORD old_ = 0;
-    bool had_ = false;
-};
-
 // The battery the benchmark refreshes: battery 1 at 90 % in the 80 % mode.
 bool SetUpMachine(double speed) {
     if (SimSetupProfile(L"one") != 0)
@@ -235,9 +212,10 @@ int wmain(int argc, wchar_t** argv) {
         printf("usage: zbbench [speed] [cool-down minutes]\n");
         return 2;
     }
-    SavedSetting log(L"Log", 0);
-    SavedSetting coolDownTime(L"RefreshCoolDownTime", coolDown);
-    SavedSetting coolDownLimit(L"RefreshCoolDownLimit", coolDown);
+    using observer::SavedSetting;
+    SavedSetting log(HKEY_LOCAL_MACHINE, kRefreshKey, L"Log", 0);
+    SavedSetting coolDownTime(HKEY_LOCAL_MACHINE, kRefreshKey, L"RefreshCoolDownTime", coolDown);
+    SavedSetting coolDownLimit(HKEY_LOCAL_MACHINE, kRefreshKey, L"RefreshCoolDownLimit", coolDown);
 
     if (!SetUpMachine(speed)) {
         printf("cannot set up the simulated notebook\n");

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "common/reg.h"
 #include "ipc/pipe.h"
 #include "sim/machine.h"
 
@@ -45,6 +46,32 @@ private:
     HWND window_ = nullptr;
     CPipeClient pipe_;
     std::function<void(const Notice&)> onNotice_;
+};
+
+// A DWORD setting as it was, put back when the object goes.
+class SavedSetting {
+public:
+    SavedSetting(HKEY root, const wchar_t* key, const wchar_t* name, DWORD value)
+        : root_(root), key_(key), name_(name) {
+        had_ = SUCCEEDED(CReg::GetDW(root_, key_, name_, &old_));
+        Set(value);
+    }
+    ~SavedSetting() {
+        if (had_)
+            CReg::SetDW(root_, key_, name_, old_);
+        else
+            CReg::DeleteValue(root_, key_, name_);
+    }
+    SavedSetting(const SavedSetting&) = delete;
+    SavedSetting& operator=(const SavedSetting&) = delete;
+    void Set(DWORD value) { CReg::SetDW(root_, key_, name_, value); }
+
+private:
+    HKEY root_;
+    const wchar_t* key_;
+    const wchar_t* name_;
+    DWORD old_ = 0;
+    bool had_ = false;
 };
 
 // True while a refreshing zbRefresh.exe runs (its single-instance mutex).

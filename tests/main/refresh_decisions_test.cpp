@@ -37,6 +37,21 @@ TEST(RefreshDecisions, AToastOnlyForEachNewTen) {
     EXPECT_EQ(-1, NewToastTens(50, 45)); // a report going back shows nothing
 }
 
+// The charge steps count their pictures up (0, 1, 2 and 8, 9, 10), the
+// discharge down (6, 5, 4), all on one counter; a charge step that finds
+// it at -1, where the discharge leaves it, starts at its first picture.
+TEST(RefreshDecisions, StepPicturesRunInTheirOrder) {
+    int frame = 0;
+    std::vector<int> pictures;
+    for (int mode : {0, 0, 0, 0, 1, 1, 1, 1, 2, 3, 4, 4, 4, 4, 5})
+        pictures.push_back(NextStepPicture(mode, &frame));
+    EXPECT_EQ((std::vector<int>{0, 1, 2, 0, 5, 4, 6, 5, 4, 6, 9, 10, 8, 9, -1}), pictures);
+    frame = -1;
+    EXPECT_EQ(8, NextStepPicture(4, &frame));
+    frame = -1;
+    EXPECT_EQ(0, NextStepPicture(0, &frame));
+}
+
 TEST(RefreshDecisions, ReasonAndAdviceTexts) {
     EXPECT_EQ(UINT(IDS_REASON_ABORTED), ReasonTextId(2));
     EXPECT_EQ(UINT(IDS_REASON_REMOVED2), ReasonTextId(4));

@@ -100,8 +100,8 @@ private:
     std::wstring folder_;
 };
 
-// Starts the copy's battery 1 refresh and presses Yes on the confirmation;
-// the confirmation, or null.
+// Starts the battery 1 refresh of a main screen (a copy's, or the bench's)
+// and presses Yes on the confirmation; the confirmation, or null.
 HWND ConfirmInCopy(ui::Program& program);
 
 // A main screen test whose refresh tool logs and has no cool-downs.

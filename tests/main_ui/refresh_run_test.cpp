@@ -1,5 +1,5 @@
-// A refresh from the main screen: the confirmation's refusals, a whole run
-// with the real refresh tool, and an abort.
+// A refresh from the main screen: the confirmation's refusals, and the
+// ways a run ends early (a whole run is followed in refresh_follow_test).
 #include "main_ui_support.h"
 
 #include "common/settings.h"
@@ -74,50 +74,6 @@ TEST_F(MainScreenTest, AToolThatEndsUnreachedEndsTheRunAsNotCompleted) {
     ASSERT_NE(nullptr, dialog);
     EXPECT_NE(nullptr, ui::Control(dialog, IDC_REASON)) << "the not-completed dialog";
     EXPECT_EQ(L"・バッテリデバイスが正常に動作していません。", ui::Text(dialog, IDC_REASON));
-}
-
-TEST_F(RefreshRunTest, AWholeRefreshFollowsTheToolToTheDiagnosis) {
-    SetUpMachine(L"one", [](sim::Machine& m) {
-        m.battery[0].remaining = m.battery[0].fullChargeCapacity * 0.97;
-        m.battery[0].chargeLatched = 0;
-    });
-    MainScreen main;
-    ASSERT_TRUE(main.Ready());
-    HWND refresh = StartRefresh(main);
-    ASSERT_NE(nullptr, refresh);
-    EXPECT_FALSE(IsWindowVisible(main.Window()));
-    ASSERT_EQ(0u, SimSetSpeed(4000.0));
-
-    // The percentage follows the tool and never goes back.
-    std::vector<int> seen;
-    bool running = false;
-    HWND complete = nullptr;
-    ASSERT_TRUE(testenv::WaitUntil(
-        [&] {
-            if (IsWindow(refresh)) {
-                const int percent = PercentOf(ui::Text(refresh, IDC_PERCENT));
-                if (percent >= 0 && (seen.empty() || seen.back() != percent))
-                    seen.push_back(percent);
-                running = running || ui::Text(refresh, IDC_REFRESH_STATUS) ==
-                                         L"現在バッテリのリフレッシュ＆診断 実行中です。";
-            }
-            complete = ui::FindTopWindow(main.Pid(), L"CompleteWnd", nullptr);
-            return complete != nullptr;
-        },
-        kRunWaitMs));
-    EXPECT_TRUE(running);
-    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
-    HWND dialog = FindWindowExW(complete, nullptr, L"#32770", nullptr);
-    ASSERT_NE(nullptr, dialog);
-    EXPECT_NE(nullptr, ui::Control(dialog, IDC_RESULT_STATUS1)) << "the completed dialog";
-    EXPECT_TRUE(testenv::WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, ui::kWaitMs));
-    EXPECT_NE(L"取得中", ui::Text(dialog, IDC_RESULT_MESSAGE));
-
-    ui::Click(dialog, IDOK);
-    EXPECT_TRUE(
-        testenv::WaitUntil([&] { return IsWindowVisible(main.Window()) != FALSE; }, ui::kWaitMs));
-    EXPECT_TRUE(ui::WaitForNoWindow(main.Pid(), L"CompleteWnd", nullptr));
-    EXPECT_NE(L"未実施", ui::Text(main.Dialog(), IDC_LASTDATE1));
 }
 
 TEST_F(RefreshRunTest, AnAbortAsksEndsTheToolAndShowsReasonTwo) {
