@@ -112,6 +112,40 @@ TEST_F(SchedStartTest, PipeThreeAndWindowMessages) {
     EXPECT_EQ(0u, ReadBattery(2).chargeMode);
 }
 
+// Another user's refresh runs (a stand-in pipe-2 server answering as another
+// session user): the other battery it holds at the no-charge mode stays
+// held, and a shutdown, though not a logoff, is refused while it runs.
+TEST_F(SchedStartTest, AnotherUsersRefreshIsLeftAlone) {
+    ASSERT_EQ(0u, sim::Modify([](sim::Machine& m) -> DWORD {
+                  m.battery[1].chargeMode = 5;
+                  return 0;
+              }));
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring record = std::wstring(temp) + L"zbsched_peer.txt";
+    zb::UniqueHandle peer(testenv::StartProgram(
+        L"ipc_peer.exe", L"serve2 \"" + record + L"\" 2 1 40 OTHERDOM\\someone"));
+    ASSERT_TRUE(
+        testenv::WaitUntil([] { return PipeCheckUser(PIPE2_NAME) == PIPE_USER_OTHER; }, kWaitMs));
+
+    SchedFolder folder(false);
+    SchedProcess sched(folder);
+    HWND hWnd = sched.Window();
+    ASSERT_NE(nullptr, hWnd);
+    Deliver(hWnd, WM_NULL);
+    EXPECT_EQ(5u, ReadBattery(2).chargeMode) << "another user's refresh was undone";
+    DWORD_PTR answer = 1;
+    SendMessageTimeoutW(hWnd, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, kWaitMs, &answer);
+    EXPECT_EQ(0u, answer) << "shut down in the middle of a refresh";
+    SendMessageTimeoutW(hWnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kWaitMs,
+                        &answer);
+    EXPECT_EQ(1u, answer);
+
+    TerminateProcess(peer.Get(), 0);
+    WaitForSingleObject(peer.Get(), kWaitMs);
+    DeleteFileW(record.c_str());
+}
+
 // SetTimer fails every time (the test DLL makes the scheduler's own import
 // fail): ten attempts, then the scheduler runs on without its timer. The
 // check still runs after resume, and a console reconnection opens pipe 3
