@@ -34,6 +34,11 @@ using zbrefresh::REFRESH_POWER_PLAN_GUID;
 
 constexpr size_t kMainArgsCch = 64;
 
+bool RefreshToolMutexExists() {
+    zb::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, REFRESH_TOOL_MUTEX_NAME));
+    return mutex || GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 HINSTANCE ErrorModule() {
     return GetSchedInstance() ? GetSchedInstance() : GetModuleHandleW(nullptr);
 }
@@ -325,12 +330,19 @@ void RecoverAfterInterruptedRefresh(HWND hWnd) {
 }
 
 void CheckRefreshState(HWND /*hWnd*/) {
-    if (PipeCheckUser(PIPE2_NAME) != PIPE_USER_SAME) {
+    const int pipeUser = PipeCheckUser(PIPE2_NAME);
+    if (pipeUser != PIPE_USER_SAME) {
         DWORD dwStatus = 0;
-        if (FAILED(GetRegLastRefreshStatus(&dwStatus)))
+        if (SUCCEEDED(GetRegLastRefreshStatus(&dwStatus)))
+            StartMain(RUNMAINDLG_COMP);
+        // Another user's refresh holds its other battery at the no-charge
+        // mode on purpose: only a mode that no running refresh holds is a
+        // leftover to put back.
+        else if (pipeUser == PIPE_USER_NONE && !RefreshToolMutexExists())
             CheckChargeMode();
         else
-            StartMain(RUNMAINDLG_COMP);
+            WriteLog(L"CheckRefreshState", __LINE__,
+                     L"A refresh tool runs: charge modes left as they are.\n");
         return;
     }
     CPipe pipe;

@@ -44,6 +44,21 @@ std::wstring StripStamp(const std::wstring& line) {
 
 } // namespace
 
+WineVersionFor::WineVersionFor(const wchar_t* exe, const wchar_t* version)
+    : key_(std::wstring(L"Software\\Wine\\AppDefaults\\") + exe) {
+    wchar_t old[64] = {};
+    had_ = SUCCEEDED(CReg::GetSZ(HKEY_CURRENT_USER, key_.c_str(), L"Version", old, sizeof(old)));
+    old_ = old;
+    EXPECT_EQ(S_OK, CReg::SetSZ(HKEY_CURRENT_USER, key_.c_str(), L"Version", version));
+}
+
+WineVersionFor::~WineVersionFor() {
+    if (had_)
+        CReg::SetSZ(HKEY_CURRENT_USER, key_.c_str(), L"Version", old_.c_str());
+    else
+        RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+}
+
 // ---- NoticeRecorder ---------------------------------------------------------
 
 NoticeRecorder::NoticeRecorder() : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {

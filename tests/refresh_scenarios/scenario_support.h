@@ -105,6 +105,22 @@ void SetPercent(sim::Battery& b, double percent);
 
 // ---- Settings and records ---------------------------------------------------
 
+// The Windows version Wine reports to a program (its AppDefaults "Version":
+// "winxp64", "win7", "win10"), for the life of the object; the earlier
+// setting comes back afterwards. Read by Wine when the program starts.
+class WineVersionFor {
+public:
+    WineVersionFor(const wchar_t* exe, const wchar_t* version);
+    ~WineVersionFor();
+    WineVersionFor(const WineVersionFor&) = delete;
+    WineVersionFor& operator=(const WineVersionFor&) = delete;
+
+private:
+    std::wstring key_;
+    std::wstring old_;
+    bool had_ = false;
+};
+
 // HKLM SOFTWARE\ZEL\VADOvur\Refresh value.
 void SetRefreshSetting(const wchar_t* name, DWORD value);
 void SetUserRefreshSetting(const wchar_t* name, DWORD value); // HKCU ...\Refresh

@@ -32,33 +32,6 @@ size_t TraceCountOf(DWORD pid, const wchar_t* text) {
     return count;
 }
 
-// The Windows version Wine reports to zbRefresh.exe, for the life of the
-// object; the earlier setting comes back afterwards.
-class WineVersionFor {
-public:
-    WineVersionFor(const wchar_t* exe, const wchar_t* version)
-        : key_(std::wstring(L"Software\\Wine\\AppDefaults\\") + exe) {
-        wchar_t old[64] = {};
-        had_ =
-            SUCCEEDED(CReg::GetSZ(HKEY_CURRENT_USER, key_.c_str(), L"Version", old, sizeof(old)));
-        old_ = old;
-        EXPECT_EQ(S_OK, CReg::SetSZ(HKEY_CURRENT_USER, key_.c_str(), L"Version", version));
-    }
-    ~WineVersionFor() {
-        if (had_)
-            CReg::SetSZ(HKEY_CURRENT_USER, key_.c_str(), L"Version", old_.c_str());
-        else
-            RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
-    }
-    WineVersionFor(const WineVersionFor&) = delete;
-    WineVersionFor& operator=(const WineVersionFor&) = delete;
-
-private:
-    std::wstring key_;
-    std::wstring old_;
-    bool had_ = false;
-};
-
 class RefreshStartupTest : public RefreshScenarioTest {
 protected:
     // A refused start: the outcome is stored, the main screen is told the

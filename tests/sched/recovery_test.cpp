@@ -124,14 +124,10 @@ TEST_F(SchedRecoveryTest, TheUsersSchemeIsBackOnWindowsXp) {
     SetUserRefreshSetting(L"UserPowerSetting", before.activeXpScheme);
     SetUserRefreshSetting(L"RefreshPowerSetting", refreshScheme);
 
-    const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\zbSched.exe";
-    const wchar_t kXp[] = L"winxp64";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ,
-                                             kXp, sizeof(kXp)));
+    WineVersionFor xp(L"zbSched.exe", L"winxp64");
     SchedFolder folder;
     SchedProcess sched(folder);
     HWND hWnd = sched.Window();
-    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
     ASSERT_NE(nullptr, hWnd);
     EXPECT_TRUE(testenv::WaitUntil(
         [&] { return ReadPowerState().activeXpScheme == before.activeXpScheme; }, kWaitMs, 100));

@@ -9,7 +9,6 @@
 #include "battery/battery.h"
 #include "common/settings.h"
 #include "common/util.h"
-#include "toast/kx_ntf.h"
 
 using namespace scenario;
 using namespace schedtest;
@@ -20,27 +19,6 @@ constexpr wchar_t kIconFailure[] = L"タスクトレイアイコンの追加に�
 constexpr DWORD kWarningDlgText = 1000;
 constexpr DWORD kHideBox = 1001;
 
-SYSTEMTIME DaysAgo(int days) {
-    SYSTEMTIME now = {}, then = {};
-    GetLocalTime(&now);
-    AddDays(&now, &then, -days);
-    return then;
-}
-
-std::wstring OwnIdOf(UINT battNo) {
-    const sim::Battery b = ReadBattery(battNo);
-    wchar_t id[MAX_PATH] = {};
-    FormatOwnId(b.name, b.manufactureDate, b.serial, id, ARRAYSIZE(id));
-    return id;
-}
-
-// Health from the full-charge capacity: of 90 % of the design capacity, 31
-// to 50 % is worn (10), 30 % or less badly deteriorated (20).
-void Wear(sim::Battery& b, unsigned percentOfDesign) {
-    b.fullChargeCapacity = b.designCapacity * percentOfDesign / 100;
-    SetPercent(b, 50);
-}
-
 class SchedRoutineTest : public RefreshScenarioTest {
 protected:
     void SetUp() override {
@@ -49,11 +27,7 @@ protected:
     }
 
     // The check once more, as after resume; returns once it has run.
-    static void CheckAgain(HWND hWnd) {
-        DWORD_PTR result = 0;
-        ASSERT_NE(0, SendMessageTimeoutW(hWnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0,
-                                         SMTO_NORMAL, kWaitMs, &result));
-    }
+    static void CheckAgain(HWND hWnd) { Deliver(hWnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND); }
 
     static void ClickOk(HWND hDlg, bool hide) {
         SendDlgItemMessageW(hDlg, kHideBox, BM_SETCHECK, hide ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -147,17 +121,8 @@ TEST_F(SchedRoutineTest, CautionSwitchesChargingOff) {
 // "RefreshIntervalFirst" months, gives none (the latter also clears the
 // first check point).
 TEST_F(SchedRoutineTest, RemindersComeOnceAStage) {
-    const SYSTEMTIME start = DaysAgo(800);
-    SetUpMachine(L"one", [&](sim::Machine& m) {
-        m.battery[0].chargeMode = 80;
-        m.battery[0].startDate = EncodeStartDate(start.wYear, start.wMonth, start.wDay, false);
-    });
-    const std::wstring id = OwnIdOf(1);
-    const SYSTEMTIME checkPoint = DaysAgo(400);
-    ASSERT_EQ(S_OK, SetRegFirstCheckPointRefreshDay(id.c_str(), checkPoint.wYear, checkPoint.wMonth,
-                                                    checkPoint.wDay));
-    SYSTEMTIME last = DaysAgo(40);
-    ASSERT_EQ(S_OK, SetRegLastRefreshDay(id.c_str(), last.wYear, last.wMonth, last.wDay));
+    const std::wstring id = SetUpAgedBattery(L"one", 80);
+    SetLastRefresh(id, 40);
     SYSTEMTIME future = DaysAgo(-2);
     ASSERT_EQ(S_OK, SetRegRefreshResevation(&future, RESERVATION_BATT1));
 
@@ -177,8 +142,7 @@ TEST_F(SchedRoutineTest, RemindersComeOnceAStage) {
     EXPECT_EQ(1u, ErrorLogCount(kIconFailure)) << "the one-month reminder came twice";
 
     // The last reminder, 15 days ago, was in the one-month stage.
-    last = DaysAgo(70);
-    ASSERT_EQ(S_OK, SetRegLastRefreshDay(id.c_str(), last.wYear, last.wMonth, last.wDay));
+    SetLastRefresh(id, 70);
     const SYSTEMTIME firstStage = DaysAgo(15);
     ASSERT_EQ(S_OK, SetRegChargeModeRefBalloon(&firstStage));
     CheckAgain(hWnd);
@@ -192,8 +156,7 @@ TEST_F(SchedRoutineTest, RemindersComeOnceAStage) {
                       EncodeStartDate(young.wYear, young.wMonth, young.wDay, false);
                   return 0;
               }));
-    last = DaysAgo(200);
-    ASSERT_EQ(S_OK, SetRegLastRefreshDay(id.c_str(), last.wYear, last.wMonth, last.wDay));
+    SetLastRefresh(id, 200);
     CheckAgain(hWnd);
     EXPECT_EQ(2u, ErrorLogCount(kIconFailure)) << "a reminder for a young battery";
     SYSTEMTIME point = {};
@@ -204,43 +167,72 @@ TEST_F(SchedRoutineTest, RemindersComeOnceAStage) {
 // modes is a toast (kind 4). While it shows, a further check adds the icon
 // but no second toast; a click stores "Balloon" and opens the main screen.
 TEST_F(SchedRoutineTest, OverdueToastOnceWhileShowing) {
-    const SYSTEMTIME start = DaysAgo(800);
-    SetUpMachine(L"one-nomode", [&](sim::Machine& m) {
-        m.battery[0].startDate = EncodeStartDate(start.wYear, start.wMonth, start.wDay, false);
-    });
-    const std::wstring id = OwnIdOf(1);
-    const SYSTEMTIME checkPoint = DaysAgo(400);
-    ASSERT_EQ(S_OK, SetRegFirstCheckPointRefreshDay(id.c_str(), checkPoint.wYear, checkPoint.wMonth,
-                                                    checkPoint.wDay));
+    SetUpAgedBattery(L"one-nomode", 0);
     // The prefix is Windows 7; the scheduler runs as Windows 10 here.
-    const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\zbSched.exe";
-    const wchar_t kWin10[] = L"win10";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ,
-                                             kWin10, sizeof(kWin10)));
+    WineVersionFor win10(L"zbSched.exe", L"win10");
     SchedFolder folder(true, true);
     SchedProcess sched(folder);
     HWND hWnd = sched.Window();
-    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
     ASSERT_NE(nullptr, hWnd);
-    HWND popup = nullptr;
-    ASSERT_TRUE(testenv::WaitUntil(
-        [&] { return (popup = FindWindowW(KX_NTF_POPUP_CLASS, nullptr)) != nullptr; }, kWaitMs))
-        << "no toast";
-    wchar_t text[300] = {};
-    GetWindowTextW(popup, text, ARRAYSIZE(text));
-    EXPECT_STREQ(
-        L"バッテリリフレッシュが長期間実施されていません。バッテリリフレッシュを実行してください。",
-        text);
+    ASSERT_TRUE(WaitForToasts(kReminderToast, 1)) << "no toast";
     const size_t icons = ErrorLogCount(kIconFailure);
     CheckAgain(hWnd);
     EXPECT_EQ(1u, TraceCount(L"Toast is Showing!"));
     EXPECT_EQ(icons + 1, ErrorLogCount(kIconFailure)) << "the icon is added on every check";
+    EXPECT_EQ(1u, Toasts(kReminderToast).size());
 
     EXPECT_FALSE(HasUserValue(L"Balloon"));
-    PostMessageW(popup, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+    ClickToast(Toasts(kReminderToast)[0]);
     ASSERT_TRUE(folder.WaitForMainStarts(1));
     EXPECT_EQ("(none)", folder.MainStarts()[0]);
     EXPECT_TRUE(HasUserValue(L"Balloon"));
+}
+
+// Windows 8 and later, a battery in a reduced charge mode: the one-month
+// reminder is a toast (kind 5) and a click on it stores "Balloon" and opens
+// the main screen; the two-month toast (kind 6) that times out stores
+// "Balloon" too. A battery that needs a refresh before its mode applies
+// again (mode 128 or more) gets its toast (kind 9), whose click opens the
+// main screen without touching "Balloon".
+TEST_F(SchedRoutineTest, ReminderToastsAndTheirCallbacks) {
+    const std::wstring id = SetUpAgedBattery(L"one", 80);
+    SetLastRefresh(id, 40);
+    WineVersionFor win10(L"zbSched.exe", L"win10");
+    SchedFolder folder(true, true);
+    SchedProcess sched(folder);
+    HWND hWnd = sched.Window();
+    ASSERT_NE(nullptr, hWnd);
+
+    ASSERT_TRUE(WaitForToasts(kReminderToast, 1)) << "no one-month toast";
+    EXPECT_FALSE(HasUserValue(L"Balloon"));
+    ClickToast(Toasts(kReminderToast)[0]);
+    ASSERT_TRUE(folder.WaitForMainStarts(1));
+    EXPECT_EQ("(none)", folder.MainStarts()[0]);
+    EXPECT_TRUE(HasUserValue(L"Balloon"));
+
+    SetLastRefresh(id, 70);
+    const SYSTEMTIME firstStage = DaysAgo(15);
+    ASSERT_EQ(S_OK, SetRegChargeModeRefBalloon(&firstStage));
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\ZEL\\VADOvur", L"Balloon");
+    CheckAgain(hWnd);
+    ASSERT_TRUE(WaitForToasts(kReminderToast, 1)) << "no two-month toast";
+    // Its time passes (the popup's own timer, fired at once).
+    PostMessageW(Toasts(kReminderToast)[0], WM_TIMER, 1, 0);
+    EXPECT_TRUE(testenv::WaitUntil([] { return HasUserValue(L"Balloon"); }, kWaitMs));
+    EXPECT_TRUE(Toasts(kReminderToast).empty());
+
+    ASSERT_EQ(0u, sim::Modify([](sim::Machine& m) -> DWORD {
+                  m.battery[0].chargeMode = 0x80 | 80;
+                  return 0;
+              }));
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\ZEL\\VADOvur", L"Balloon");
+    CheckAgain(hWnd);
+    ASSERT_TRUE(WaitForToasts(kChargeModeToast, 1));
+    EXPECT_TRUE(Toasts(kReminderToast).empty()) << "the two-month reminder came twice";
+    ClickToast(Toasts(kChargeModeToast)[0]);
+    ASSERT_TRUE(folder.WaitForMainStarts(2));
+    EXPECT_EQ(2u, folder.MainStarts().size());
+    EXPECT_FALSE(HasUserValue(L"Balloon"));
 }
 
 } // namespace

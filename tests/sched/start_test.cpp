@@ -2,8 +2,11 @@
 // it, on the simulated notebook.
 #include "sched_support.h"
 
+#include "common/reg.h"
 #include "common/settings.h"
 #include "ipc/pipe.h"
+
+#include <wtsapi32.h>
 
 using namespace scenario;
 using namespace schedtest;
@@ -30,13 +33,6 @@ protected:
             return false;
         PipeRecord record = {message, 0, wparam, 0};
         return pipe.Send(&record, sizeof(record)) == static_cast<int>(sizeof(record));
-    }
-
-    // Sends a message and returns once the scheduler has handled it.
-    static void Deliver(HWND hWnd, UINT uMsg, WPARAM wParam = 0, LPARAM lParam = 0) {
-        DWORD_PTR result = 0;
-        ASSERT_NE(0,
-                  SendMessageTimeoutW(hWnd, uMsg, wParam, lParam, SMTO_NORMAL, kWaitMs, &result));
     }
 };
 
@@ -75,6 +71,10 @@ TEST_F(SchedStartTest, PipeThreeAndWindowMessages) {
     ASSERT_TRUE(SendToPipe3(WM_USER_RUNMAINDLG, RUNMAINDLG_ICON));
     ASSERT_TRUE(folder.WaitForMainStarts(1));
     EXPECT_EQ("/icon", folder.MainStarts()[0]);
+    // The program folder's main screen, by its full path, quoted.
+    const std::string program =
+        "\"" + std::string(folder.Dir().begin(), folder.Dir().end()) + "zbMain.exe\" ";
+    EXPECT_EQ(0u, folder.MainCommandLines()[0].find(program)) << folder.MainCommandLines()[0];
     ASSERT_TRUE(SendToPipe3(WM_CLOSE, 0));
     ASSERT_TRUE(
         testenv::WaitUntil([] { return TraceContains(L"Dropped message:00000010"); }, kWaitMs));
@@ -110,6 +110,70 @@ TEST_F(SchedStartTest, PipeThreeAndWindowMessages) {
     Deliver(hWnd, kResetChargeMode);
     EXPECT_EQ(0u, ReadBattery(1).chargeMode);
     EXPECT_EQ(0u, ReadBattery(2).chargeMode);
+}
+
+// Another user's refresh runs (a stand-in pipe-2 server answering as another
+// session user): the other battery it holds at the no-charge mode stays
+// held, and a shutdown, though not a logoff, is refused while it runs.
+TEST_F(SchedStartTest, AnotherUsersRefreshIsLeftAlone) {
+    ASSERT_EQ(0u, sim::Modify([](sim::Machine& m) -> DWORD {
+                  m.battery[1].chargeMode = 5;
+                  return 0;
+              }));
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring record = std::wstring(temp) + L"zbsched_peer.txt";
+    zb::UniqueHandle peer(testenv::StartProgram(
+        L"ipc_peer.exe", L"serve2 \"" + record + L"\" 2 1 40 OTHERDOM\\someone"));
+    ASSERT_TRUE(
+        testenv::WaitUntil([] { return PipeCheckUser(PIPE2_NAME) == PIPE_USER_OTHER; }, kWaitMs));
+
+    SchedFolder folder(false);
+    SchedProcess sched(folder);
+    HWND hWnd = sched.Window();
+    ASSERT_NE(nullptr, hWnd);
+    Deliver(hWnd, WM_NULL);
+    EXPECT_EQ(5u, ReadBattery(2).chargeMode) << "another user's refresh was undone";
+    DWORD_PTR answer = 1;
+    SendMessageTimeoutW(hWnd, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, kWaitMs, &answer);
+    EXPECT_EQ(0u, answer) << "shut down in the middle of a refresh";
+    SendMessageTimeoutW(hWnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kWaitMs,
+                        &answer);
+    EXPECT_EQ(1u, answer);
+
+    TerminateProcess(peer.Get(), 0);
+    WaitForSingleObject(peer.Get(), kWaitMs);
+    DeleteFileW(record.c_str());
+}
+
+// SetTimer fails every time (the test DLL makes the scheduler's own import
+// fail): ten attempts, then the scheduler runs on without its timer. The
+// check still runs after resume, and a console reconnection opens pipe 3
+// again and looks for a refresh result.
+TEST_F(SchedStartTest, RunsOnWithoutItsTimer) {
+    SchedFolder folder;
+    SchedProcess sched(folder, L"", L"fail_settimer.dll");
+    HWND hWnd = sched.Window();
+    ASSERT_NE(nullptr, hWnd);
+    Deliver(hWnd, WM_NULL);
+    EXPECT_EQ(10u, TraceCount(L"Fail to SetTimer(). Retry Count: "));
+    EXPECT_TRUE(TraceContains(L"Fail to SetTimer(). Retry Count: 9."));
+    EXPECT_TRUE(TraceContains(L"Fail to SetRoutineCheckTimer."));
+    EXPECT_TRUE(sched.Running());
+
+    const size_t checks = TraceCount(L"StartDaySetting begin");
+    Deliver(hWnd, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND);
+    EXPECT_EQ(checks + 1, TraceCount(L"StartDaySetting begin"));
+
+    Deliver(hWnd, WM_WTSSESSION_CHANGE, WTS_CONSOLE_DISCONNECT);
+    ASSERT_EQ(S_OK,
+              CReg::SetDW(HKEY_CURRENT_USER, L"SOFTWARE\\ZEL\\VADOvur", L"LastRefreshStatus", 0));
+    Deliver(hWnd, WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT);
+    ASSERT_TRUE(folder.WaitForMainStarts(1));
+    EXPECT_EQ("/comp", folder.MainStarts()[0]);
+    ASSERT_TRUE(SendToPipe3(WM_USER_RUNMAINDLG, RUNMAINDLG_ICON)) << "pipe 3 not open again";
+    ASSERT_TRUE(folder.WaitForMainStarts(2));
+    EXPECT_TRUE(sched.Running());
 }
 
 } // namespace
