@@ -207,8 +207,7 @@ void OnInit(HWND hDlg, RefreshDialogState& state) {
     MainApp& app = App();
     SetWindowTextW(hDlg, app.title);
     for (size_t i = 0; i < ARRAYSIZE(kStepBitmaps); ++i)
-        state.steps[i].Reset(static_cast<HBITMAP>(
-            LoadImageW(app.instance, MAKEINTRESOURCEW(kStepBitmaps[i]), IMAGE_BITMAP, 0, 0, 0)));
+        state.steps[i].Reset(LoadFaceBitmap(app.instance, MAKEINTRESOURCEW(kStepBitmaps[i])));
     SetFocus(GetDlgItem(hDlg, IDCANCEL));
     CBatteryArray* batteries = app.batteries;
     if (batteries) {
