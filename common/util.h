@@ -147,6 +147,12 @@ BOOL WaitForChargingState(int nChargingFlag, IBatteryPowerSource* pBattery);
 // Screen DPI over 96 in each direction.
 BOOL GetScaling(double* pdScaleX, double* pdScaleY);
 
+// A bitmap resource drawn on the dialog face colour of Windows' standard
+// theme (240, 240, 240), with that colour changed to this system's
+// COLOR_3DFACE so that the picture shows no frame of another grey on the
+// dialog. Null (last error set) when it cannot be loaded.
+HBITMAP LoadFaceBitmap(HINSTANCE hInstance, LPCWSTR lpszBitmapName);
+
 // Draws a bitmap resource at (x, y), scaled to the screen's DPI.
 // S_OK, E_HANDLE, E_FAIL or E_INVALIDARG.
 HRESULT StretchImg(HINSTANCE hInstance, HDC hdc, LPCWSTR lpszBitmapName, int x, int y);

@@ -43,15 +43,38 @@ BOOL GetScaling(double* pdScaleX, double* pdScaleY) {
     return TRUE;
 }
 
+HBITMAP LoadFaceBitmap(HINSTANCE hInstance, LPCWSTR lpszBitmapName) {
+    HBITMAP bitmap = static_cast<HBITMAP>(
+        LoadImageW(hInstance, lpszBitmapName, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    const COLORREF face = GetSysColor(COLOR_3DFACE);
+    DIBSECTION dib = {};
+    if (!bitmap || face == RGB(240, 240, 240) ||
+        GetObjectW(bitmap, sizeof(dib), &dib) != sizeof(dib) || dib.dsBm.bmBitsPixel != 24 ||
+        !dib.dsBm.bmBits)
+        return bitmap;
+    BYTE* rows = static_cast<BYTE*>(dib.dsBm.bmBits);
+    for (LONG y = 0; y < dib.dsBm.bmHeight; ++y) {
+        BYTE* pixel = rows + y * dib.dsBm.bmWidthBytes;
+        for (LONG x = 0; x < dib.dsBm.bmWidth; ++x, pixel += 3) {
+            // Blue, green, red.
+            if (pixel[0] == 240 && pixel[1] == 240 && pixel[2] == 240) {
+                pixel[0] = GetBValue(face);
+                pixel[1] = GetGValue(face);
+                pixel[2] = GetRValue(face);
+            }
+        }
+    }
+    return bitmap;
+}
+
 HRESULT StretchImg(HINSTANCE hInstance, HDC hdc, LPCWSTR lpszBitmapName, int x, int y) {
     if (!hdc || !lpszBitmapName) {
         LogNullArg(L"StretchImg", __LINE__, !hdc ? L"hdc" : L"lpszBitmapName");
         return E_INVALIDARG;
     }
-    // LR_SHARED caches icons and cursors only; each bitmap load is a new
-    // object of ours, deleted here so repeated paints leak nothing.
-    zb::UniqueBitmap bitmap(
-        static_cast<HBITMAP>(LoadImageW(hInstance, lpszBitmapName, IMAGE_BITMAP, 0, 0, LR_SHARED)));
+    // Each bitmap load is a new object of ours, deleted here so repeated
+    // paints leak nothing.
+    zb::UniqueBitmap bitmap(LoadFaceBitmap(hInstance, lpszBitmapName));
     if (!bitmap) {
         LogLastError(__LINE__, L"LoadImage");
         return E_HANDLE;

@@ -19,11 +19,12 @@ struct ReadMeState {
 };
 
 // The picture is drawn for 96 DPI; the dialog around it grows with the
-// font at higher settings, so the picture is scaled (smoothly) to match.
+// font at higher settings, so the picture is scaled (smoothly) to match,
+// and its background takes this system's dialog colour.
 void ScalePicture(HWND hDlg, ReadMeState& state) {
     double scaleX = 1.0;
     double scaleY = 1.0;
-    if (!GetScaling(&scaleX, &scaleY) || (scaleX == 1.0 && scaleY == 1.0))
+    if (!GetScaling(&scaleX, &scaleY))
         return;
     zb::UniqueBitmap original(static_cast<HBITMAP>(
         LoadImageW(App().instance, MAKEINTRESOURCEW(IDB_README_FLOW), IMAGE_BITMAP, 0, 0, 0)));

@@ -208,8 +208,7 @@ void OnInit(HWND hDlg, RefreshDialogState& state) {
     MainApp& app = App();
     SetWindowTextW(hDlg, app.title);
     for (size_t i = 0; i < ARRAYSIZE(kStepBitmaps); ++i)
-        state.steps[i].Reset(static_cast<HBITMAP>(
-            LoadImageW(app.instance, MAKEINTRESOURCEW(kStepBitmaps[i]), IMAGE_BITMAP, 0, 0, 0)));
+        state.steps[i].Reset(LoadFaceBitmap(app.instance, MAKEINTRESOURCEW(kStepBitmaps[i])));
     SetFocus(GetDlgItem(hDlg, IDCANCEL));
     CBatteryArray* batteries = app.batteries;
     if (batteries) {
@@ -222,6 +221,10 @@ void OnInit(HWND hDlg, RefreshDialogState& state) {
     SendMessageW(hDlg, WM_USER_REFPROGRESS, 0, 0);
     ShowWindow(GetDlgItem(hDlg, IDC_SLEEP_CHECK), SW_SHOW);
     CheckDlgButton(hDlg, IDC_SLEEP_CHECK, app.sleepAfterCompletion ? BST_CHECKED : BST_UNCHECKED);
+    // The cautions of the confirmation hold for the whole run.
+    WCHAR notes[1024] = L"";
+    LoadStringW(app.instance, IDS_CONFIRM_NOTES, notes, ARRAYSIZE(notes));
+    SetDlgItemTextW(hDlg, IDC_NOTES, notes);
 
     ForEachBatteryInUse(state, 1);
     if (!StartTool(state))

@@ -1,6 +1,7 @@
 #include "main/result_info.h"
 
 #include "common/log.h"
+#include "common/util.h"
 #include "main/resource.h"
 
 #include <strsafe.h>
@@ -119,8 +120,7 @@ private:
         HWND hControl = GetDlgItem(m_hDlg, nId);
         if (!hControl)
             return;
-        HANDLE hBitmap =
-            LoadImageW(m_hInstance, MAKEINTRESOURCEW(uBitmapId), IMAGE_BITMAP, 0, 0, 0);
+        HBITMAP hBitmap = LoadFaceBitmap(m_hInstance, MAKEINTRESOURCEW(uBitmapId));
         if (!hBitmap) {
             LogApiFailure(L"SetResultDlgInfo", __LINE__, L"LoadImage", GetLastError());
         } else if (HGDIOBJ hOld = reinterpret_cast<HGDIOBJ>(SendMessageW(
