@@ -92,7 +92,9 @@ TEST_F(RefreshStartupTest, OneRefreshingAndOneKeepAwakeInstanceAtATime) {
     EXPECT_EQ(1u, TraceCountOf(delay.Id(), L"zbRefresh Strat"));
     EXPECT_EQ(1u, TraceCountOf(delay.Id(), L"zbRefresh End"));
 
-    SetRefreshSetting(L"SleepDelay", 1);
+    // Long enough that the keep-awake instance is still there on a loaded
+    // machine when the second one is refused.
+    SetRefreshSetting(L"SleepDelay", 10);
     ToolProcess awake(L"/delay");
     ASSERT_TRUE(testenv::WaitUntil([&] { return TraceCountOf(awake.Id(), L"zbRefresh Strat") > 0; },
                                    kQuickExitMs));
