@@ -50,7 +50,7 @@ DWORD UserSetting(const wchar_t* name, DWORD fallback) {
 }
 
 MainScreen::MainScreen(const std::wstring& args) : program_(new ui::Program(L"zbMain.exe", args)) {
-    window_ = ui::WaitForWindow(program_->Id(), L"zbMain", kTitle);
+    window_ = ui::WaitForWindow(program_->Id(), L"zbMain", kTitle, ui::kStartWaitMs);
     if (window_)
         dialog_ = FindWindowExW(window_, nullptr, L"#32770", nullptr);
 }

@@ -16,6 +16,8 @@
 namespace ui {
 
 constexpr DWORD kWaitMs = 20000;
+// A program's first window: its start-up is the slowest step on a loaded machine.
+constexpr DWORD kStartWaitMs = 60000;
 
 // A program of the bin folder with its standard error read by the test.
 class Program {
