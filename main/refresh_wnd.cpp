@@ -129,7 +129,7 @@ void DrawSteps(HWND hDlg, RefreshDialogState& state, int mode) {
         CBattery* battery = state.battery1 ? state.battery1 : state.battery2;
         if (!battery || !GetPowerStatusDoubleCheck(&status, battery))
             break;
-        const bool full = status.BatteryLifePercent >= 100 && status.BatteryLifePercent != 255;
+        const bool full = status.BatteryLifePercent >= 100;
         SetStep(hDlg, state, IDC_STEP1, full ? 3 : 0);
         SetStep(hDlg, state, IDC_STEP2, 5);
         SetStep(hDlg, state, IDC_STEP3, 10);
@@ -313,7 +313,7 @@ void OnMode(HWND hDlg, RefreshDialogState& state, int mode, UINT battNo) {
         return;
     if (mode < kModeDone) {
         if (!IsWindowVisible(hDlg) || !IsWindowVisible(GetParent(hDlg)))
-            AddNotifyIcon(hDlg, L"", TrayIconOf(mode), &state.notify);
+            ToTray(hDlg, state);
         DrawSteps(hDlg, state, mode);
         return;
     }
