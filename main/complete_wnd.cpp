@@ -145,15 +145,12 @@ void OnUncompleteInit(HWND hDlg, UncompleteState& state) {
         LoadStringW(app.instance, reasonId, text, ARRAYSIZE(text));
         SetDlgItemTextW(hDlg, IDC_REASON, text);
     }
-    // A battery taken out (reasons 3 and 4) has no charge mode to read, and
-    // that is just when its advice matters: without a mode the advice
-    // follows the reason alone.
     DWORD mode = 0;
-    if (!state.reported || FAILED(state.reported->GetChargeMode(&mode)))
-        mode = 0;
-    WCHAR advice[1024] = L"";
-    LoadStringW(app.instance, AdviceTextId(mode, state.reason), advice, ARRAYSIZE(advice));
-    SetDlgItemTextW(hDlg, IDC_ADVICE, advice);
+    if (state.reported && SUCCEEDED(state.reported->GetChargeMode(&mode))) {
+        WCHAR text[1024] = L"";
+        LoadStringW(app.instance, AdviceTextId(mode, state.reason), text, ARRAYSIZE(text));
+        SetDlgItemTextW(hDlg, IDC_ADVICE, text);
+    }
     DeleteStoredStatus();
 }
 
