@@ -78,9 +78,8 @@ TEST_F(RefreshRunTest, RemovingTheBatteryMidRefreshEndsWithReasonThree) {
     HWND dialog = WaitForCompletion(main, kRunWaitMs);
     ASSERT_NE(nullptr, dialog);
     EXPECT_EQ(kRemoved, ui::Text(dialog, IDC_REASON));
-    // The battery is still out, its charge mode unreadable: the advice for a
-    // removal all the same.
-    EXPECT_EQ(kModeChanged, ui::Text(dialog, IDC_ADVICE));
+    // The battery is still out: no charge mode to give advice on.
+    EXPECT_EQ(L"", ui::Text(dialog, IDC_ADVICE));
 }
 
 // With the sleep box ticked in the refresh window, a refresh that the
@@ -141,7 +140,7 @@ TEST_F(MainScreenTest, CompShowsTheStoredOutcomeWithItsAdviceAndCountdown) {
         {L"one", 0x80 | 80, 5, kAc, kChargeAmount, true},
         {L"one", 80, 2, kAborted, kRegular, false},
         {L"one", 50, 8, kAborted, kRegular, true},
-        {L"none", 0, 3, kRemoved, kModeChanged, true},
+        {L"none", 0, 3, kRemoved, L"", true},
         {L"none", 0, 0, nullptr, nullptr, true},
     };
     for (const Case& c : cases) {
