@@ -289,7 +289,9 @@ void RunDaySetting(HWND hWnd, SchedState& state) {
 HRESULT StartDaySetting(HWND hWnd, SchedState& state) {
     zb::UniqueHandle guard(CreateMutexW(nullptr, FALSE, ROUTINE_MUTEX_NAME));
     const DWORD dwErr = GetLastError();
-    if (!guard || dwErr == ERROR_ALREADY_EXISTS || dwErr == ERROR_ACCESS_DENIED) {
+    // Only another run holding the mutex stops this one; a mutex that could
+    // not be made at all leaves the check unguarded rather than skipped.
+    if (dwErr == ERROR_ALREADY_EXISTS || dwErr == ERROR_ACCESS_DENIED) {
         WriteLog(L"StartDaySetting", __LINE__,
                  L"===============StartDaySetting re-enter, exit!===============.\n");
         return E_FAIL;

@@ -44,7 +44,9 @@ void StartDaySettingOnStart();
 BOOL InitInstance(HINSTANCE hInstance, int nCmdShow);
 BOOL SetRoutineCheckTimer(HWND hWnd);
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-ATOM RegisterSchedClass(HINSTANCE hInstance, LPCWSTR lpszClass);
+// Loads the window's title and class name and registers the class; before
+// COM and the toast library, so InitInstance finds the class ready.
+ATOM RegisterSchedClass(HINSTANCE hInstance);
 
 // Recovery and the main screen (sched_wnd.cpp) ---------------------------------
 DWORD StartMain(UINT64 flags);

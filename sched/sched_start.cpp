@@ -31,7 +31,10 @@ void StartDaySettingOnStart() {
         StartDaySetting(g_hWnd, *state);
 }
 
-ATOM RegisterSchedClass(HINSTANCE hInstance, LPCWSTR lpszClass) {
+ATOM RegisterSchedClass(HINSTANCE hInstance) {
+    LoadStringW(hInstance, IDS_APP_TITLE, g_szTitle, static_cast<int>(ARRAYSIZE(g_szTitle)));
+    LoadStringW(hInstance, IDS_CLASS_NAME, g_szWindowClass,
+                static_cast<int>(ARRAYSIZE(g_szWindowClass)));
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
     wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -40,17 +43,13 @@ ATOM RegisterSchedClass(HINSTANCE hInstance, LPCWSTR lpszClass) {
     wc.hIcon = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_ZBSCHED));
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = lpszClass;
+    wc.lpszClassName = g_szWindowClass;
     wc.hIconSm = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_SMALL));
     return RegisterClassExW(&wc);
 }
 
 BOOL InitInstance(HINSTANCE hInstance, int nCmdShow) {
     g_hInstance = hInstance;
-    LoadStringW(hInstance, IDS_APP_TITLE, g_szTitle, static_cast<int>(ARRAYSIZE(g_szTitle)));
-    LoadStringW(hInstance, IDS_CLASS_NAME, g_szWindowClass,
-                static_cast<int>(ARRAYSIZE(g_szWindowClass)));
-    RegisterSchedClass(hInstance, g_szWindowClass);
     std::unique_ptr<SchedState> state(new SchedState());
     state->instance = hInstance;
     HWND hWnd = zb::CreateWindowWithState(std::move(state), 0, g_szWindowClass, g_szTitle,

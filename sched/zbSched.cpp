@@ -61,6 +61,7 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int /*nC
         return 0;
     }
 
+    zbsched::RegisterSchedClass(hInstance);
     _wsetlocale(LC_ALL, L"");
     const HRESULT hrCom = CoInitialize(nullptr);
     const DWORD_PTR helpCookie = InitializeHelp();
