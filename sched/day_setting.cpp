@@ -170,8 +170,10 @@ void ShowOverdueReminder(HWND hWnd, SchedState& state, bool bGuardToast) {
         WriteLog(L"StartDaySetting", __LINE__, L"Toast is Showing!...........");
         return;
     }
+    // Only a toast on screen holds back the next one: after a failed display
+    // the library never reports an end that would clear the flag.
     const HRESULT hr = DisplayToastLogged(state.instance, 4, IDS_REMINDER_TOAST);
-    if (bGuardToast)
+    if (bGuardToast && SUCCEEDED(hr))
         state.toastShowing = true;
     WriteLog(L"StartDaySetting", __LINE__, L"Showing log........... hr: %08x.", hr);
 }
