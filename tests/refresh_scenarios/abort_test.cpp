@@ -166,11 +166,16 @@ TEST_F(RefreshAbortTest, NoPhaseStepRunsAfterAnAbort) {
         else
             ASSERT_EQ(0u, SimSetBatteryPresent(1, false));
         ASSERT_TRUE(recorder_->WaitFor([&](const Notice& n) { return n.message == kErrorNotice; }));
-        // Let a tick come after the abort: a percentage change, or timer 1
-        // within its minute.
+        // Let a tick come after the abort: the remaining percentage changes
+        // (timer 1 would come only within its minute).
         const size_t ticks = TraceCount(L"WM_USER_REFPROC mode=");
-        testenv::WaitUntil([&] { return TraceCount(L"WM_USER_REFPROC mode=") > ticks; },
-                           2 * kStepWaitMs);
+        ASSERT_EQ(0u, sim::Modify([](sim::Machine& m) -> DWORD {
+                      for (sim::Battery& b : m.battery)
+                          b.remaining = (std::max)(0.0, b.remaining - b.fullChargeCapacity * 0.05);
+                      return 0;
+                  }));
+        EXPECT_TRUE(testenv::WaitUntil([&] { return TraceCount(L"WM_USER_REFPROC mode=") > ticks; },
+                                       2 * kStepWaitMs));
 
         AcknowledgeAndExpectClose(tool, c.status);
         // A battery pulled mid-read may fail the phase (7) a moment before
