@@ -65,6 +65,12 @@ BOOL ParseCommandLineText(LPCWSTR lpszCommandLine, CommandLineMap& mapArgs);
 // ---------------------------------------------------------------------------
 // Users
 
+// The process user as "DOMAIN\user" (GetUserNameExW, NameSamCompatible),
+// *pcchName characters in and out as there. The security library is loaded
+// for the call only, so a resident program does not keep it mapped. FALSE
+// with the last error set on failure.
+BOOL GetSamCompatibleName(LPWSTR lpszName, PULONG pcchName);
+
 // True when lpstrPasswd is the password of the current session's user.
 BOOL CheckPasswd(LPCWSTR lpstrPasswd);
 

@@ -29,7 +29,7 @@ bool QuerySessionText(WTS_INFO_CLASS infoClass, UniqueWtsText& text) {
 
 bool GetCurrentUserName(LPWSTR lpszName, ULONG cchName) {
     ULONG size = cchName;
-    if (GetUserNameExW(NameSamCompatible, lpszName, &size))
+    if (GetSamCompatibleName(lpszName, &size))
         return true;
     LogApiFailure(L"IsUserAdministrator", __LINE__, L"GetUserNameEx", GetLastError());
     DWORD plainSize = cchName;
@@ -40,6 +40,29 @@ bool GetCurrentUserName(LPWSTR lpszName, ULONG cchName) {
 }
 
 } // namespace
+
+BOOL GetSamCompatibleName(LPWSTR lpszName, PULONG pcchName) {
+    WCHAR szPath[MAX_PATH] = L"";
+    const DWORD pathError = CombineSystemPath(L"secur32.dll", szPath, ARRAYSIZE(szPath));
+    if (pathError != 0) {
+        SetLastError(pathError);
+        return FALSE;
+    }
+    zb::UniqueLibrary library(LoadLibraryW(szPath));
+    if (!library)
+        return FALSE;
+    using GetUserNameExFn = BOOLEAN(WINAPI*)(EXTENDED_NAME_FORMAT, LPWSTR, PULONG);
+    const auto getUserNameEx = reinterpret_cast<GetUserNameExFn>(
+        reinterpret_cast<void*>(GetProcAddress(library.Get(), "GetUserNameExW")));
+    if (!getUserNameEx)
+        return FALSE;
+    if (getUserNameEx(NameSamCompatible, lpszName, pcchName))
+        return TRUE;
+    const DWORD error = GetLastError();
+    library.Reset();
+    SetLastError(error);
+    return FALSE;
+}
 
 BOOL CheckPasswd(LPCWSTR lpstrPasswd) {
     if (!lpstrPasswd) {

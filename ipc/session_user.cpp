@@ -4,9 +4,8 @@
 #include "common/handles.h"
 #include "common/log.h"
 #include "common/settings.h"
+#include "common/util.h"
 
-#define SECURITY_WIN32
-#include <security.h>
 #include <shlobj.h>
 #include <strsafe.h>
 #include <wtsapi32.h>
@@ -39,7 +38,7 @@ DWORD GetSamCompatibleUserName(LPWSTR lpszUserName, size_t cchUserName) {
     if (!lpszUserName || cchUserName == 0)
         return ERROR_INVALID_PARAMETER;
     ULONG cch = static_cast<ULONG>(cchUserName);
-    if (GetUserNameExW(NameSamCompatible, lpszUserName, &cch))
+    if (GetSamCompatibleName(lpszUserName, &cch))
         return ERROR_SUCCESS;
     const DWORD error = GetLastError();
     lpszUserName[0] = L'\0';

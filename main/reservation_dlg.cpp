@@ -15,8 +15,6 @@
 #include "main/task_scheduler.h"
 
 #include <commctrl.h>
-#define SECURITY_WIN32
-#include <security.h>
 #include <strsafe.h>
 #include <wchar.h>
 
@@ -144,7 +142,7 @@ HRESULT ResevationAddTask(HWND hDlg, LPCWSTR lpstrPasswd) {
         return E_POINTER;
     WCHAR user[256] = L"";
     ULONG cchUser = ARRAYSIZE(user);
-    if (!GetUserNameExW(NameSamCompatible, user, &cchUser)) {
+    if (!GetSamCompatibleName(user, &cchUser)) {
         DWORD cch = ARRAYSIZE(user);
         GetUserNameW(user, &cch);
     }

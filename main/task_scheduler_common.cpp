@@ -4,8 +4,6 @@
 #include "common/log.h"
 #include "common/util.h"
 
-#define SECURITY_WIN32
-#include <security.h>
 #include <strsafe.h>
 
 const wchar_t TASK_TRIGGER_ID[] = L"Trigger1";
@@ -53,7 +51,7 @@ HRESULT GetSchedulerName(HINSTANCE hInstance, UINT uStringId, LPWSTR lpszTaskNam
     // "DOMAIN\user": the part before the first backslash.
     wchar_t szDomain[256] = {};
     DWORD cchDomain = ARRAYSIZE(szDomain);
-    if (GetUserNameExW(NameSamCompatible, szDomain, &cchDomain)) {
+    if (GetSamCompatibleName(szDomain, &cchDomain)) {
         if (wchar_t* backslash = wcschr(szDomain, L'\\'))
             *backslash = L'\0';
     } else {
