@@ -133,8 +133,7 @@ INT_PTR CALLBACK ChargeModeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
         }
         return TRUE;
     case WM_NCDESTROY:
-        if (App().chargeModeDialog == hDlg)
-            App().chargeModeDialog = nullptr;
+        ForgetWindow(App().chargeModeDialog, hDlg);
         return FALSE;
     default:
         return FALSE;

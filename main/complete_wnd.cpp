@@ -253,8 +253,7 @@ LRESULT CALLBACK CompleteWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM 
         CloseCompleteWindow(hWnd, state->completed, true);
         return 0;
     case WM_NCDESTROY:
-        if (App().completeWindow == hWnd)
-            App().completeWindow = nullptr;
+        ForgetWindow(App().completeWindow, hWnd);
         return 0;
     default:
         return DefWindowProcW(hWnd, message, wParam, lParam);

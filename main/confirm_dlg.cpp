@@ -103,8 +103,7 @@ INT_PTR CALLBACK ConfirmDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM l
         }
         return TRUE;
     case WM_NCDESTROY:
-        if (App().confirmDialog == hDlg)
-            App().confirmDialog = nullptr;
+        ForgetWindow(App().confirmDialog, hDlg);
         return FALSE;
     default:
         return FALSE;

@@ -69,6 +69,13 @@ struct MainApp {
 
 MainApp& App();
 
+// Clears one of App()'s window slots at that window's WM_NCDESTROY, unless a
+// newer window already took the slot.
+inline void ForgetWindow(HWND& slot, HWND hWnd) {
+    if (slot == hWnd)
+        slot = nullptr;
+}
+
 // ---- Start-up and command line (plain decisions) ---------------------------
 
 // True when the map holds more keys than the program path.

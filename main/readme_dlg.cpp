@@ -86,8 +86,7 @@ INT_PTR CALLBACK ReadMeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
         SendDlgItemMessageW(hDlg, IDC_README_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0);
         return FALSE;
     case WM_NCDESTROY:
-        if (App().readMe == hDlg)
-            App().readMe = nullptr;
+        ForgetWindow(App().readMe, hDlg);
         return FALSE;
     default:
         return FALSE;

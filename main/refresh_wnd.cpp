@@ -579,8 +579,7 @@ INT_PTR CALLBACK RefreshDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM l
         PostNcDestroy(hDlg, &state->notify);
         return FALSE;
     case WM_NCDESTROY:
-        if (App().refreshDialog == hDlg)
-            App().refreshDialog = nullptr;
+        ForgetWindow(App().refreshDialog, hDlg);
         return FALSE;
     default:
         return FALSE;

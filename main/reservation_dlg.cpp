@@ -379,8 +379,7 @@ INT_PTR CALLBACK ResevationDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
         }
         return TRUE;
     case WM_NCDESTROY:
-        if (App().reservationDialog == hDlg)
-            App().reservationDialog = nullptr;
+        ForgetWindow(App().reservationDialog, hDlg);
         return FALSE;
     default:
         return FALSE;
