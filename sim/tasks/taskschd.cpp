@@ -222,6 +222,17 @@ protected:
     bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_IRegistrationInfo); }
 };
 
+// The position of text in a table of an enumeration's names; fallback when
+// it is not there.
+template <size_t N>
+int IndexOfName(const std::wstring& text, const wchar_t* const (&names)[N], int fallback) {
+    for (size_t i = 0; i < N; ++i) {
+        if (text == names[i])
+            return static_cast<int>(i);
+    }
+    return fallback;
+}
+
 const wchar_t* const kLogonTypes[] = {L"None",
                                       L"Password",
                                       L"S4U",
@@ -246,11 +257,7 @@ public:
         if (!logon)
             return E_POINTER;
         const std::wstring text = PathText(Node(), L"LogonType", L"");
-        *logon = TASK_LOGON_NONE;
-        for (size_t i = 0; i < ARRAYSIZE(kLogonTypes); ++i) {
-            if (text == kLogonTypes[i])
-                *logon = static_cast<TASK_LOGON_TYPE>(i);
-        }
+        *logon = static_cast<TASK_LOGON_TYPE>(IndexOfName(text, kLogonTypes, TASK_LOGON_NONE));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_LogonType(TASK_LOGON_TYPE logon) override {
@@ -315,11 +322,8 @@ public:
         if (!policy)
             return E_POINTER;
         const std::wstring text = PathText(Node(), L"MultipleInstancesPolicy", L"IgnoreNew");
-        *policy = TASK_INSTANCES_IGNORE_NEW;
-        for (size_t i = 0; i < ARRAYSIZE(kInstancePolicies); ++i) {
-            if (text == kInstancePolicies[i])
-                *policy = static_cast<TASK_INSTANCES_POLICY>(i);
-        }
+        *policy = static_cast<TASK_INSTANCES_POLICY>(
+            IndexOfName(text, kInstancePolicies, TASK_INSTANCES_IGNORE_NEW));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_MultipleInstances(TASK_INSTANCES_POLICY policy) override {
