@@ -86,8 +86,8 @@ void GetLogTimeStamp(LPWSTR lpszBuffer, size_t cchBuffer) {
 }
 
 void CreateLogFilePath(LPWSTR lpszPath, size_t cchPath, LPCWSTR szFilename) {
-    if (IsNullArg(lpszPath, L"CreateLogFilePath", __LINE__, L"lpszPath") ||
-        IsNullArg(szFilename, L"CreateLogFilePath", __LINE__, L"szFilename"))
+    if (IsAnyNullArg({{lpszPath, L"lpszPath"}, {szFilename, L"szFilename"}}, L"CreateLogFilePath",
+                     __LINE__))
         return;
     wchar_t folder[MAX_PATH] = {};
     wchar_t path[MAX_PATH] = {};
@@ -318,4 +318,12 @@ bool IsNullArg(const void* pValue, LPCWSTR lpszFunction, int nLine, LPCWSTR lpsz
         return false;
     LogNullArg(lpszFunction, nLine, lpszParameter);
     return true;
+}
+
+bool IsAnyNullArg(std::initializer_list<NamedArg> args, LPCWSTR lpszFunction, int nLine) {
+    for (const NamedArg& arg : args) {
+        if (IsNullArg(arg.value, lpszFunction, nLine, arg.name))
+            return true;
+    }
+    return false;
 }

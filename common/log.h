@@ -13,6 +13,8 @@
 
 #include <stddef.h>
 
+#include <initializer_list>
+
 // Flags of WriteErrorLog.
 constexpr UINT ERRLOG_FILE = 1;       // append the line to vadovur_error.log
 constexpr UINT ERRLOG_MESSAGEBOX = 2; // also show the text in a message box
@@ -65,3 +67,11 @@ void LogApiFailure(LPCWSTR lpszFunction, int nLine, LPCWSTR lpszApi, DWORD dwErr
 // The pointer check at the top of a function: true (and LogNullArg written)
 // when pValue is null.
 bool IsNullArg(const void* pValue, LPCWSTR lpszFunction, int nLine, LPCWSTR lpszParameter);
+
+// IsNullArg for several pointers in turn: true at the first null one, which
+// alone is logged.
+struct NamedArg {
+    const void* value;
+    LPCWSTR name;
+};
+bool IsAnyNullArg(std::initializer_list<NamedArg> args, LPCWSTR lpszFunction, int nLine);

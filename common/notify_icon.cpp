@@ -95,8 +95,8 @@ void SetVersion4(NOTIFYICONDATAW* pNotif, LPCWSTR lpszFunction) {
 } // namespace
 
 DWORD AddNotifyIcon(HWND hWnd, LPCWSTR lpstrToolTip, UINT uIconId, NOTIFYICONDATAW* pNotif) {
-    if (IsNullArg(lpstrToolTip, L"AddNotifyIcon", __LINE__, L"lpstrToolTip") ||
-        IsNullArg(pNotif, L"AddNotifyIcon", __LINE__, L"pNotif"))
+    if (IsAnyNullArg({{lpstrToolTip, L"lpstrToolTip"}, {pNotif, L"pNotif"}}, L"AddNotifyIcon",
+                     __LINE__))
         return ERROR_INVALID_PARAMETER;
     DWORD dwError = PrepareRecord(hWnd, NIF_MESSAGE | NIF_ICON | NIF_TIP | kShowTip, WM_NOTIFYICON,
                                   uIconId, L"AddNotifyIcon", pNotif);
@@ -113,9 +113,8 @@ DWORD AddNotifyIcon(HWND hWnd, LPCWSTR lpstrToolTip, UINT uIconId, NOTIFYICONDAT
 
 DWORD OpenBalloonEx(HWND hWnd, LPCWSTR lpstrTitle, LPCWSTR lpstrMsg, UINT uIconId,
                     DWORD dwInfoFlags, NOTIFYICONDATAW* pNotif) {
-    if (IsNullArg(lpstrTitle, L"OpenBalloonEx", __LINE__, L"lpstrTitle") ||
-        IsNullArg(lpstrMsg, L"OpenBalloonEx", __LINE__, L"lpstrMsg") ||
-        IsNullArg(pNotif, L"OpenBalloonEx", __LINE__, L"pNotif"))
+    if (IsAnyNullArg({{lpstrTitle, L"lpstrTitle"}, {lpstrMsg, L"lpstrMsg"}, {pNotif, L"pNotif"}},
+                     L"OpenBalloonEx", __LINE__))
         return ERROR_INVALID_PARAMETER;
     DWORD dwError = PrepareRecord(hWnd, NIF_MESSAGE | NIF_ICON | NIF_INFO, WM_NOTIFYICON, uIconId,
                                   L"OpenBalloonEx", pNotif);
@@ -132,9 +131,8 @@ DWORD OpenBalloonEx(HWND hWnd, LPCWSTR lpstrTitle, LPCWSTR lpstrMsg, UINT uIconI
 
 DWORD OpenBalloonCaution(HWND hWnd, LPCWSTR lpstrTitle, LPCWSTR lpstrMsg, LPCWSTR lpstrToolTip,
                          UINT uIconId, NOTIFYICONDATAW* pNotif) {
-    if (IsNullArg(lpstrTitle, L"OpenBalloonCaution", __LINE__, L"lpstrTitle") ||
-        IsNullArg(lpstrMsg, L"OpenBalloonCaution", __LINE__, L"lpstrMsg") ||
-        IsNullArg(pNotif, L"OpenBalloonCaution", __LINE__, L"pNotif"))
+    if (IsAnyNullArg({{lpstrTitle, L"lpstrTitle"}, {lpstrMsg, L"lpstrMsg"}, {pNotif, L"pNotif"}},
+                     L"OpenBalloonCaution", __LINE__))
         return ERROR_INVALID_PARAMETER;
     const DWORD dwError =
         PrepareRecord(hWnd, NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO | kShowTip,

@@ -48,9 +48,8 @@ HRESULT SetValue(LPCWSTR lpszFunction, HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpNa
 } // namespace
 
 HRESULT CReg::GetDW(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, DWORD* pdwData) {
-    if (IsNullArg(lpSubkey, L"CReg::GetDW", __LINE__, L"lpSubkey") ||
-        IsNullArg(lpName, L"CReg::GetDW", __LINE__, L"lpName") ||
-        IsNullArg(pdwData, L"CReg::GetDW", __LINE__, L"pdwData"))
+    if (IsAnyNullArg({{lpSubkey, L"lpSubkey"}, {lpName, L"lpName"}, {pdwData, L"pdwData"}},
+                     L"CReg::GetDW", __LINE__))
         return E_POINTER;
     // A shorter value (a WORD, say) reads with the upper bytes zero; a
     // longer one does not fit and fails. Only numbers count: the text "2"
@@ -67,18 +66,18 @@ HRESULT CReg::GetDW(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, DWORD* pdwData)
 }
 
 HRESULT CReg::GetSZ(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, LPWSTR lpstrData, DWORD cbData) {
-    if (IsNullArg(lpSubkey, L"CReg::GetSZ", __LINE__, L"lpSubkey") ||
-        IsNullArg(lpName, L"CReg::GetSZ", __LINE__, L"lpName") ||
-        IsNullArg(lpstrData, L"CReg::GetSZ", __LINE__, L"lpstrData"))
+    if (IsAnyNullArg({{lpSubkey, L"lpSubkey"}, {lpName, L"lpName"}, {lpstrData, L"lpstrData"}},
+                     L"CReg::GetSZ", __LINE__))
         return E_POINTER;
     return QueryValue(hKey, lpSubkey, lpName, reinterpret_cast<LPBYTE>(lpstrData), &cbData);
 }
 
 HRESULT CReg::GetBIN(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, LPBYTE lpData, DWORD* pcbData) {
-    if (IsNullArg(lpSubkey, L"CReg::GetBIN", __LINE__, L"lpSubkey") ||
-        IsNullArg(lpName, L"CReg::GetBIN", __LINE__, L"lpName") ||
-        IsNullArg(lpData, L"CReg::GetBIN", __LINE__, L"lpData") ||
-        IsNullArg(pcbData, L"CReg::GetBIN", __LINE__, L"pcbData"))
+    if (IsAnyNullArg({{lpSubkey, L"lpSubkey"},
+                      {lpName, L"lpName"},
+                      {lpData, L"lpData"},
+                      {pcbData, L"pcbData"}},
+                     L"CReg::GetBIN", __LINE__))
         return E_POINTER;
     // The size is only replaced on success.
     DWORD cbData = *pcbData;
@@ -89,17 +88,15 @@ HRESULT CReg::GetBIN(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, LPBYTE lpData,
 }
 
 HRESULT CReg::SetDW(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, DWORD dwData) {
-    if (IsNullArg(lpSubkey, L"CReg::SetDW", __LINE__, L"lpSubkey") ||
-        IsNullArg(lpName, L"CReg::SetDW", __LINE__, L"lpName"))
+    if (IsAnyNullArg({{lpSubkey, L"lpSubkey"}, {lpName, L"lpName"}}, L"CReg::SetDW", __LINE__))
         return E_POINTER;
     return SetValue(L"CReg::SetDW", hKey, lpSubkey, lpName, REG_DWORD,
                     reinterpret_cast<const BYTE*>(&dwData), sizeof(dwData));
 }
 
 HRESULT CReg::SetSZ(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, LPCWSTR lpstrData) {
-    if (IsNullArg(lpSubkey, L"CReg::SetSZ", __LINE__, L"lpSubkey") ||
-        IsNullArg(lpName, L"CReg::SetSZ", __LINE__, L"lpName") ||
-        IsNullArg(lpstrData, L"CReg::SetSZ", __LINE__, L"lpstrData"))
+    if (IsAnyNullArg({{lpSubkey, L"lpSubkey"}, {lpName, L"lpName"}, {lpstrData, L"lpstrData"}},
+                     L"CReg::SetSZ", __LINE__))
         return E_POINTER;
     // Stored without its terminating null; readers clear their buffers first.
     size_t cch = 0;
@@ -115,9 +112,8 @@ HRESULT CReg::SetSZ(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, LPCWSTR lpstrDa
 // believe the value was saved.
 HRESULT CReg::SetBIN(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName, const BYTE* lpData,
                      DWORD cbData) {
-    if (IsNullArg(lpSubkey, L"CReg::SetBIN", __LINE__, L"lpSubkey") ||
-        IsNullArg(lpName, L"CReg::SetBIN", __LINE__, L"lpName") ||
-        IsNullArg(lpData, L"CReg::SetBIN", __LINE__, L"lpData"))
+    if (IsAnyNullArg({{lpSubkey, L"lpSubkey"}, {lpName, L"lpName"}, {lpData, L"lpData"}},
+                     L"CReg::SetBIN", __LINE__))
         return E_POINTER;
     return SetValue(L"CReg::SetBIN", hKey, lpSubkey, lpName, REG_BINARY, lpData, cbData);
 }
@@ -145,8 +141,8 @@ bool CReg::IsExistKey(HKEY hKey, LPCWSTR lpSubkey) {
 }
 
 HRESULT CReg::DeleteValue(HKEY hKey, LPCWSTR lpSubkey, LPCWSTR lpName) {
-    if (IsNullArg(lpSubkey, L"CReg::DeleteValue", __LINE__, L"lpSubkey") ||
-        IsNullArg(lpName, L"CReg::DeleteValue", __LINE__, L"lpName"))
+    if (IsAnyNullArg({{lpSubkey, L"lpSubkey"}, {lpName, L"lpName"}}, L"CReg::DeleteValue",
+                     __LINE__))
         return E_POINTER;
     zb::UniqueRegKey key;
     if (!OpenKey(hKey, lpSubkey, KEY_WRITE, key))

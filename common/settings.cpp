@@ -427,8 +427,7 @@ HRESULT DelRegRefreshResevation() {
 // ---- HKLM SOFTWARE\ZEL\VADOvur\BatteryInfo\<OWNID> -----------------------------
 
 HRESULT GetRegRefreshDay(LPCWSTR lpstrOwnID, DWORD dwSelector, SYSTEMTIME* pDay) {
-    if (IsNullArg(lpstrOwnID, L"GetRegRefreshDay", __LINE__, L"lpstrOwnID") ||
-        IsNullArg(pDay, L"GetRegRefreshDay", __LINE__, L"pDay"))
+    if (IsAnyNullArg({{lpstrOwnID, L"lpstrOwnID"}, {pDay, L"pDay"}}, L"GetRegRefreshDay", __LINE__))
         return E_POINTER;
     const LPCWSTR name = RefreshDayValueName(dwSelector);
     if (!name)

@@ -144,8 +144,7 @@ BOOL IsWindows8OrLater() {
 
 DWORD COptionalFunctions::Load(LPCWSTR lpszFunction, LPCWSTR lpszDllName, LPCWSTR lpszPath,
                                const char* const* ppszNames, size_t cNames, size_t cRequired) {
-    if (IsNullArg(lpszPath, lpszFunction, __LINE__, L"lpszPath") ||
-        IsNullArg(ppszNames, lpszFunction, __LINE__, L"ppszNames"))
+    if (IsAnyNullArg({{lpszPath, L"lpszPath"}, {ppszNames, L"ppszNames"}}, lpszFunction, __LINE__))
         return ERROR_INVALID_PARAMETER;
     if (cNames > kMaxFunctions || cRequired > cNames)
         return ERROR_INVALID_PARAMETER;

@@ -205,10 +205,11 @@ std::wstring DelayText(const CommandLineMap& args) {
 
 bool FormatCreateTaskCommand(LPCWSTR lpszSchedPath, LPCWSTR lpszSuffix, LPCWSTR lpszTask,
                              LPWSTR lpszCommand, size_t cchCommand) {
-    if (IsNullArg(lpszSchedPath, L"FormatCreateTaskCommand", __LINE__, L"lpszSchedPath") ||
-        IsNullArg(lpszSuffix, L"FormatCreateTaskCommand", __LINE__, L"lpszSuffix") ||
-        IsNullArg(lpszTask, L"FormatCreateTaskCommand", __LINE__, L"lpszTask") ||
-        IsNullArg(lpszCommand, L"FormatCreateTaskCommand", __LINE__, L"lpszCommand"))
+    if (IsAnyNullArg({{lpszSchedPath, L"lpszSchedPath"},
+                      {lpszSuffix, L"lpszSuffix"},
+                      {lpszTask, L"lpszTask"},
+                      {lpszCommand, L"lpszCommand"}},
+                     L"FormatCreateTaskCommand", __LINE__))
         return false;
     return SUCCEEDED(StringCchPrintfW(lpszCommand, cchCommand,
                                       L"SCHTASKS /create /xml \"%s%s\" /tn %s ", lpszSchedPath,
@@ -218,17 +219,17 @@ bool FormatCreateTaskCommand(LPCWSTR lpszSchedPath, LPCWSTR lpszSuffix, LPCWSTR 
 // The delay is the installer's text, passed on unchanged, even empty.
 bool FormatChangeDelayCommand(LPCWSTR lpszDelay, LPCWSTR lpszTask, LPWSTR lpszCommand,
                               size_t cchCommand) {
-    if (IsNullArg(lpszDelay, L"FormatChangeDelayCommand", __LINE__, L"lpszDelay") ||
-        IsNullArg(lpszTask, L"FormatChangeDelayCommand", __LINE__, L"lpszTask") ||
-        IsNullArg(lpszCommand, L"FormatChangeDelayCommand", __LINE__, L"lpszCommand"))
+    if (IsAnyNullArg(
+            {{lpszDelay, L"lpszDelay"}, {lpszTask, L"lpszTask"}, {lpszCommand, L"lpszCommand"}},
+            L"FormatChangeDelayCommand", __LINE__))
         return false;
     return SUCCEEDED(StringCchPrintfW(lpszCommand, cchCommand,
                                       L"SCHTASKS /Change /Delay %s /tn %s ", lpszDelay, lpszTask));
 }
 
 bool FormatImportCommand(LPCWSTR lpszSchedPath, LPWSTR lpszCommand, size_t cchCommand) {
-    if (IsNullArg(lpszSchedPath, L"FormatImportCommand", __LINE__, L"lpszSchedPath") ||
-        IsNullArg(lpszCommand, L"FormatImportCommand", __LINE__, L"lpszCommand"))
+    if (IsAnyNullArg({{lpszSchedPath, L"lpszSchedPath"}, {lpszCommand, L"lpszCommand"}},
+                     L"FormatImportCommand", __LINE__))
         return false;
     return SUCCEEDED(
         StringCchPrintfW(lpszCommand, cchCommand, L"regedit /s \"%s.reg\"", lpszSchedPath));

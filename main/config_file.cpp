@@ -111,8 +111,8 @@ DWORD ImportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries) {
 
 DWORD ExportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries,
                        ProfileStringWriter writer) {
-    if (IsNullArg(lpszPath, L"ExportConfigFile", __LINE__, L"lpszPath") ||
-        IsNullArg(reinterpret_cast<const void*>(writer), L"ExportConfigFile", __LINE__, L"writer"))
+    if (IsAnyNullArg({{lpszPath, L"lpszPath"}, {reinterpret_cast<const void*>(writer), L"writer"}},
+                     L"ExportConfigFile", __LINE__))
         return ERROR_INVALID_PARAMETER;
 
     DWORD dwMode1 = 0;

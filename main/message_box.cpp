@@ -221,8 +221,8 @@ int SleepSecondsLeft(DWORD dwTotalSeconds, DWORD dwElapsedMs) {
 
 int TaskDlgMessageBox(HWND hWnd, LPCWSTR lpstrMsg, LPCWSTR lpstrCaption, UINT uType,
                       LPCWSTR lpstrButton) {
-    if (IsNullArg(lpstrMsg, L"TaskDlgMessageBox", __LINE__, L"lpstrMsg") ||
-        IsNullArg(lpstrCaption, L"TaskDlgMessageBox", __LINE__, L"lpstrCaption"))
+    if (IsAnyNullArg({{lpstrMsg, L"lpstrMsg"}, {lpstrCaption, L"lpstrCaption"}},
+                     L"TaskDlgMessageBox", __LINE__))
         return 0;
     if (IsWindowsXP())
         return ClassicMessageBox(hWnd, lpstrMsg, lpstrCaption, uType, lpstrButton);

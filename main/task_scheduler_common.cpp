@@ -9,14 +9,6 @@
 const wchar_t TASK_TRIGGER_ID[] = L"Trigger1";
 const wchar_t TASK_IDLE_TIMEOUT[] = L"PT5M";
 
-bool IsAnyNullArg(std::initializer_list<TaskNamedArg> args, LPCWSTR lpszFunction, int nLine) {
-    for (const TaskNamedArg& arg : args) {
-        if (IsNullArg(arg.value, lpszFunction, nLine, arg.name))
-            return true;
-    }
-    return false;
-}
-
 HRESULT LogFailedCall(LPCWSTR lpszFunction, int nLine, LPCWSTR lpszApi, HRESULT hr) {
     LogApiFailure(lpszFunction, nLine, lpszApi, static_cast<DWORD>(hr));
     return hr;

@@ -3,17 +3,6 @@
 
 #include <windows.h>
 
-#include <initializer_list>
-
-struct TaskNamedArg {
-    const void* value;
-    LPCWSTR name;
-};
-
-// True (and "<name> is NULL." logged under lpszFunction) for the first null
-// argument of the list.
-bool IsAnyNullArg(std::initializer_list<TaskNamedArg> args, LPCWSTR lpszFunction, int nLine);
-
 // Logs "Fail to <api>(). ErrorCode: %08x." and hands hr back.
 HRESULT LogFailedCall(LPCWSTR lpszFunction, int nLine, LPCWSTR lpszApi, HRESULT hr);
 
