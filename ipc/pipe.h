@@ -194,6 +194,9 @@ int PipeCheckUser(LPCWSTR lpstrPipeName);
 constexpr wchar_t REFRESH_TOOL_MUTEX_NAME[] = L"Global\\vadovurMUTEX3";
 // A refreshing zbRefresh.exe runs, in this session or (access denied) another.
 bool RefreshToolMutexExists();
+// A refresh tool runs: it holds its mutex, or somebody serves pipe 2 (a
+// tool of another session whose mutex this one cannot see).
+bool IsRefreshToolRunning();
 
 // ---------------------------------------------------------------------------
 // Endpoints

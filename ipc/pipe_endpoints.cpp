@@ -79,6 +79,10 @@ bool RefreshToolMutexExists() {
     return mutex || GetLastError() == ERROR_ACCESS_DENIED;
 }
 
+bool IsRefreshToolRunning() {
+    return RefreshToolMutexExists() || PipeCheckUser(PIPE2_NAME) != PIPE_USER_NONE;
+}
+
 // ---------------------------------------------------------------------------
 // CPipeClient
 

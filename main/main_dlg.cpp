@@ -7,6 +7,7 @@
 
 #include "common/help.h"
 #include "common/log.h"
+#include "ipc/pipe.h"
 #include "main/program_ids.h"
 #include "main/reservation_query.h"
 #include "main/result_info.h"
@@ -103,9 +104,10 @@ void SetBattDlgInfo(HWND hDlg, CBattery* pBattery, const PageIds& ids, LPCWSTR l
     if (FAILED(pBattery->GetChargeMode(&mode)))
         return;
     UINT textId = ChargeModeTextId(mode);
-    if (mode == GetRegNotChargeLimit()) {
+    if (mode == GetRegNotChargeLimit() && !IsRefreshToolRunning()) {
         // Charging held off belongs to a refresh; outside one the battery
-        // goes back to full charge.
+        // goes back to full charge. During one it is the other battery's
+        // hold, which the refresh tool gives back itself.
         textId =
             SUCCEEDED(pBattery->SetChargeMode(CHARGEMODE_FULL)) ? IDS_MODE_FULL : IDS_MODE_ERROR;
     }

@@ -107,9 +107,16 @@ void OnCreate(HWND hWnd) {
 
     DWORD status = 0;
     if (FAILED(GetRegLastRefreshStatus(&status))) {
-        if (IsWindowShowMode() == 0)
-            SendMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_START_REFRESH, 0), 0);
-        else if (GetRegReadMeCheck() != 1)
+        if (IsWindowShowMode() == 0) {
+            // "/icon" follows a refresh that runs; with none and no outcome
+            // to show there is nothing to open, and the hidden screen ends.
+            if (IsRefreshToolRunning()) {
+                SendMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_START_REFRESH, 0), 0);
+            } else {
+                WriteLog(L"WndProc", __LINE__, L"No refresh tool runs: nothing to follow.\n");
+                PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
+            }
+        } else if (GetRegReadMeCheck() != 1)
             PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_SHOW_README, 0), 0);
         return;
     }
@@ -133,6 +140,13 @@ void OnStartRefresh(HWND hWnd, UINT uBattNo) {
     if (AnotherUserRefreshing()) {
         ShowOtherUserRefreshing(hWnd);
         PostQuitMessage(0);
+        return;
+    }
+    // Battery 0 only follows a refresh tool that already runs; a refresh
+    // starts from the confirmation alone, which checks the mains and the
+    // battery and has the person's consent.
+    if (uBattNo == 0 && !IsRefreshToolRunning()) {
+        WriteLog(L"WndProc", __LINE__, L"No refresh tool runs: nothing to follow.\n");
         return;
     }
     ShowWindow(hWnd, SW_HIDE);
@@ -203,10 +217,18 @@ void OnCommand(HWND hWnd, WORD id, WORD battNo) {
     }
 }
 
+void OnShowComplete(HWND hWnd);
+
 void OnShowRefresh(HWND hWnd, WPARAM wParam) {
     MainApp& app = App();
     if (FindWindowW(REFRESH_WINDOW_CLASS, nullptr))
         return;
+    // Nothing runs to follow: the outcome of the refresh that ended, if one
+    // is stored; the person's open dialogs stay as they are otherwise.
+    if (!IsRefreshToolRunning()) {
+        OnShowComplete(hWnd);
+        return;
+    }
     app.sleepAfterCompletion = (wParam & 1) ? TRUE : FALSE;
     CloseSmallDialogs();
     if (HWND hComplete = FindWindowW(COMPLETE_WINDOW_CLASS, nullptr))

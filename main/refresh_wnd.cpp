@@ -178,12 +178,13 @@ void Finish(HWND hDlg, RefreshDialogState& state) {
     DestroyWindow(GetParent(hDlg));
 }
 
+// Selector 0 follows a refresh tool that already runs ("/icon"): the main
+// screen never starts a refresh that nobody confirmed.
 bool StartTool(RefreshDialogState& state) {
     LPCWSTR args = nullptr;
     switch (state.selector) {
     case 0:
-        args = L"/nomain";
-        break;
+        return true;
     case 1:
         args = state.battery1 ? L"/b1 /nomain" : nullptr;
         break;
@@ -196,11 +197,10 @@ bool StartTool(RefreshDialogState& state) {
     if (!args)
         return true;
     HANDLE process = nullptr;
-    const DWORD error = CurrentModuleExe(L"zbRefresh.exe", args, SW_HIDE, &process);
-    state.process.Reset(process);
-    if (error && state.selector == 0)
+    if (const DWORD error = CurrentModuleExe(L"zbRefresh.exe", args, SW_HIDE, &process))
         WriteErrorLog(IDS_ERR_REFRESH_FAILED, ERRLOG_CAPTION_ID, ERRLOG_FILE, error,
                       App().instance);
+    state.process.Reset(process);
     return true;
 }
 
@@ -233,12 +233,11 @@ void OnInit(HWND hDlg, RefreshDialogState& state) {
     SetTimer(hDlg, TIMER_QUERY, kTimerMs, nullptr);
 }
 
-// The tool we started has ended and no other refresh tool runs. The one we
-// started may be a second instance that left at once because a refresh
-// already runs (the "/icon" start): that one may still be starting, its
-// pipes not served yet, and is waited for as long as it holds its mutex.
+// The tool we started (if we started one) has ended and no refresh tool
+// runs. A tool followed from "/icon" may still be starting, its pipes not
+// served yet: it is waited for as long as it holds its mutex.
 bool ToolHasEnded(const RefreshDialogState& state) {
-    if (!state.process.IsValid() || WaitForSingleObject(state.process.Get(), 0) != WAIT_OBJECT_0)
+    if (state.process.IsValid() && WaitForSingleObject(state.process.Get(), 0) != WAIT_OBJECT_0)
         return false;
     if (!RefreshToolMutexExists())
         return true;
@@ -390,19 +389,22 @@ INT_PTR CALLBACK AbortQuestionDlgProc(HWND hDlg, UINT message, WPARAM wParam, LP
     }
 }
 
-// Waits for the process while the window keeps answering; false when it did
-// not end within dwTimeoutMs or the wait failed.
-bool WaitServingMessages(HANDLE hProcess, DWORD dwTimeoutMs) {
+// Waits for hObject (none: for the time alone) while the windows keep
+// answering; true when the object was signalled in time.
+bool WaitServingMessages(HANDLE hObject, DWORD dwTimeoutMs) {
+    const DWORD count = hObject ? 1 : 0;
     const DWORD start = GetTickCount();
     for (;;) {
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= dwTimeoutMs)
             return false;
         const DWORD result =
-            MsgWaitForMultipleObjects(1, &hProcess, FALSE, dwTimeoutMs - elapsed, QS_ALLINPUT);
-        if (result == WAIT_OBJECT_0)
+            MsgWaitForMultipleObjects(count, &hObject, FALSE, dwTimeoutMs - elapsed, QS_ALLINPUT);
+        if (count && result == WAIT_OBJECT_0)
             return true;
-        if (result != WAIT_OBJECT_0 + 1) {
+        if (result == WAIT_TIMEOUT)
+            return false;
+        if (result != WAIT_OBJECT_0 + count) {
             LogApiFailure(L"RefreshDlgProc", __LINE__, L"MsgWaitForMultipleObjects",
                           GetLastError());
             return false;
@@ -419,6 +421,26 @@ bool WaitServingMessages(HANDLE hProcess, DWORD dwTimeoutMs) {
     }
 }
 
+// Every wait of the abort hands messages on, and one of them may end the
+// run meanwhile (timer 2 finds the tool gone, another instance hands over
+// to the completion window): the dialog and its state are then gone.
+bool StillOpen(HWND hDlg, const RefreshDialogState* state) {
+    return IsWindow(hDlg) && StateOf(hDlg) == state;
+}
+
+// Connects to pipe 2, retrying while the tool is busy; the window answers
+// between the attempts.
+bool ConnectForAbort(HWND hDlg, const RefreshDialogState* state, CPipeClient& client) {
+    for (DWORD attempt = 0; attempt < kAbortRetryAttempts; ++attempt) {
+        if (client.PipeRetry(PIPE2_NAME, 0, 1))
+            return true;
+        WaitServingMessages(nullptr, kAbortRetryPauseMs);
+        if (!StillOpen(hDlg, state))
+            return false;
+    }
+    return false;
+}
+
 void OnAbort(HWND hDlg, RefreshDialogState& state) {
     if (state.abortQuestion) {
         SetForegroundWindow(state.abortQuestion);
@@ -426,15 +448,19 @@ void OnAbort(HWND hDlg, RefreshDialogState& state) {
     }
     if (state.finished || state.aborting)
         return;
+    const RefreshDialogState* const self = &state;
     const INT_PTR answer =
         DialogBoxParamW(App().instance, MAKEINTRESOURCEW(IDD_ABORT_QUESTION), hDlg,
                         AbortQuestionDlgProc, reinterpret_cast<LPARAM>(&state));
-    if (answer != IDOK || state.finished)
+    if (!StillOpen(hDlg, self) || answer != IDOK || state.finished)
         return;
     state.aborting = true;
     ForEachBatteryInUse(state, 2);
     CPipeClient client;
-    if (!client.PipeRetry(PIPE2_NAME, kAbortRetryPauseMs, kAbortRetryAttempts)) {
+    const bool connected = ConnectForAbort(hDlg, self, client);
+    if (!StillOpen(hDlg, self))
+        return;
+    if (!connected) {
         SendMessageW(GetParent(hDlg), WM_CLOSE, 0, 0);
     } else {
         if (state.current)
@@ -443,8 +469,11 @@ void OnAbort(HWND hDlg, RefreshDialogState& state) {
         client.Close();
         DWORD exitCode = 0;
         if (state.process.IsValid() && GetExitCodeProcess(state.process.Get(), &exitCode) &&
-            exitCode == STILL_ACTIVE && !WaitServingMessages(state.process.Get(), kAbortWaitMs))
+            exitCode == STILL_ACTIVE && !WaitServingMessages(state.process.Get(), kAbortWaitMs) &&
+            StillOpen(hDlg, self))
             WriteLog(L"RefreshDlgProc", __LINE__, L"The refresh tool did not end in time.\n");
+        if (!StillOpen(hDlg, self))
+            return;
     }
     state.process.Reset();
     Finish(hDlg, state);
