@@ -18,6 +18,17 @@ struct ReadMeState {
     zb::UniqueBitmap scaledPicture; // shown by the picture control
 };
 
+// Gives the picture control another bitmap and deletes the one it gives
+// back, unless that is ours: the bitmap the control loaded from the
+// template is no longer its own to delete once replaced, and a control that
+// copies a bitmap with alpha gives the copy back.
+void SwapPicture(HWND hDlg, HBITMAP hBitmap, const ReadMeState& state) {
+    zb::UniqueBitmap previous(reinterpret_cast<HBITMAP>(SendDlgItemMessageW(
+        hDlg, IDC_README_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(hBitmap))));
+    if (previous.Get() == state.scaledPicture.Get())
+        previous.Release();
+}
+
 // The picture is drawn for 96 DPI; the dialog around it grows with the
 // font at higher settings, so the picture is scaled (smoothly) to match,
 // and its background takes this system's dialog colour.
@@ -46,8 +57,7 @@ void ScalePicture(HWND hDlg, ReadMeState& state) {
     StretchImg(App().instance, hdc, MAKEINTRESOURCEW(IDB_README_FLOW), target.left, target.top);
     SelectObject(hdc, previous);
     DeleteDC(hdc);
-    SendDlgItemMessageW(hDlg, IDC_README_PICTURE, STM_SETIMAGE, IMAGE_BITMAP,
-                        reinterpret_cast<LPARAM>(state.scaledPicture.Get()));
+    SwapPicture(hDlg, state.scaledPicture.Get(), state);
 }
 
 void OnInit(HWND hDlg, ReadMeState& state) {
@@ -83,7 +93,8 @@ INT_PTR CALLBACK ReadMeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
         return TRUE;
     case WM_DESTROY:
         // The control lets go of the picture before the state frees it.
-        SendDlgItemMessageW(hDlg, IDC_README_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0);
+        if (ReadMeState* state = zb::DialogState<ReadMeState>(hDlg))
+            SwapPicture(hDlg, nullptr, *state);
         return FALSE;
     case WM_NCDESTROY:
         ForgetWindow(App().readMe, hDlg);
