@@ -212,9 +212,12 @@ TEST_F(RefreshRunTest, AWholeRefreshAnimatesEachStepToastsEachTenAndEndsInTheDia
     EXPECT_NE(nullptr, ui::Control(dialog, IDC_RESULT_STATUS1)) << "the completed dialog";
     EXPECT_TRUE(testenv::WaitUntil([&] { return IsWindowVisible(dialog) != FALSE; }, ui::kWaitMs));
     EXPECT_NE(L"取得中", ui::Text(dialog, IDC_RESULT_MESSAGE));
+    EXPECT_TRUE(ui::IsVisible(dialog, IDC_RESULT_LASTDATE1));
+    const std::wstring lastDate = ui::Text(dialog, IDC_RESULT_LASTDATE1);
     ui::Click(dialog, IDOK);
     EXPECT_TRUE(
         testenv::WaitUntil([&] { return IsWindowVisible(main.Window()) != FALSE; }, ui::kWaitMs));
     EXPECT_TRUE(ui::WaitForNoWindow(main.Pid(), L"CompleteWnd", nullptr));
     EXPECT_NE(L"未実施", ui::Text(main.Dialog(), IDC_LASTDATE1));
+    EXPECT_EQ(ui::Text(main.Dialog(), IDC_LASTDATE1), lastDate) << "the completion's date";
 }
