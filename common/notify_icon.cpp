@@ -158,3 +158,31 @@ DWORD PostNcDestroy(HWND hWnd, NOTIFYICONDATAW* pNotif) {
                  L"Fail to Shell_NotifyIcon(NIM_DELETE). ErrorCode: %08x.\n", dwError);
     return dwError;
 }
+
+NotifyIconAction CNotifyIconInput::Decode(LPARAM lParam) {
+    // With version 4 the event is the low word; before it, the whole lParam.
+    const UINT uEvent = LOWORD(lParam);
+    const UINT uLast = m_uLastEvent;
+    // A pointer that passes between a click's two reports changes nothing.
+    if (uEvent != WM_MOUSEMOVE)
+        m_uLastEvent = uEvent;
+    switch (uEvent) {
+    case WM_LBUTTONDBLCLK:
+    case NIN_KEYSELECT:
+        return NotifyIconAction::kOpen;
+    case NIN_SELECT:
+        return uLast == WM_LBUTTONUP ? NotifyIconAction::kNone : NotifyIconAction::kOpen;
+    case WM_RBUTTONUP:
+        return NotifyIconAction::kMenu;
+    case WM_CONTEXTMENU:
+        return uLast == WM_RBUTTONUP ? NotifyIconAction::kNone : NotifyIconAction::kMenu;
+    case NIN_BALLOONUSERCLICK:
+        return NotifyIconAction::kBalloonClicked;
+    case NIN_BALLOONTIMEOUT:
+        return NotifyIconAction::kBalloonTimedOut;
+    case WM_MOUSEMOVE:
+        return NotifyIconAction::kPointerOver;
+    default:
+        return NotifyIconAction::kNone;
+    }
+}

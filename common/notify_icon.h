@@ -38,3 +38,28 @@ DWORD OpenBalloonCaution(HWND hWnd, LPCWSTR lpstrTitle, LPCWSTR lpstrMsg, LPCWST
 
 // Removes the icon: 0 or the shell's error.
 DWORD PostNcDestroy(HWND hWnd, NOTIFYICONDATAW* pNotif);
+
+// What the user asked of the icon.
+enum class NotifyIconAction {
+    kNone,
+    kOpen,           // double click, or Enter / Space on the focused icon
+    kMenu,           // right button, or the menu key / Shift+F10
+    kBalloonClicked, // NIN_BALLOONUSERCLICK
+    kBalloonTimedOut,
+    kPointerOver, // WM_MOUSEMOVE
+};
+
+// Turns the callback's events into what the user asked for. With version 4
+// the shell reports a mouse click twice, as the button's message and then
+// as the keyboard's (WM_LBUTTONUP then NIN_SELECT, WM_RBUTTONUP then
+// WM_CONTEXTMENU; Wine's notification area does the same): the second one
+// belongs to the click and is not acted on again. NIN_SELECT or
+// WM_CONTEXTMENU without the button before it comes from the keyboard.
+// One per icon owner, fed every callback of its icon in order.
+class CNotifyIconInput {
+public:
+    NotifyIconAction Decode(LPARAM lParam);
+
+private:
+    UINT m_uLastEvent = 0;
+};

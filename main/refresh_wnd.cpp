@@ -54,6 +54,8 @@ constexpr UINT kStepBitmaps[12] = {
 
 struct RefreshWindowState {
     UINT selector = 0;
+    // The shell's "TaskbarCreated": it restarted and lost every icon.
+    UINT taskbarCreated = 0;
 };
 
 struct RefreshDialogState {
@@ -70,6 +72,8 @@ struct RefreshDialogState {
     bool finished = false;
     zb::UniqueHandle process;
     NOTIFYICONDATAW notify = {};
+    CNotifyIconInput iconInput;
+    bool inTray = false; // the window is hidden and stands in the notification area
     std::unique_ptr<CPipeClient> listener;
     HWND abortQuestion = nullptr;
     zb::UniqueBitmap steps[12];
@@ -150,14 +154,27 @@ UINT TrayIconOf(int mode) {
     return IDI_TRAY_CHARGE;
 }
 
-void ToTray(HWND hDlg, RefreshDialogState& state) {
-    ShowWindow(GetParent(hDlg), SW_HIDE);
+void AddTrayIcon(HWND hDlg, RefreshDialogState& state) {
     const DWORD error = AddNotifyIcon(hDlg, L"", TrayIconOf(state.mode), &state.notify);
     if (error)
-        WriteErrorLog(IDS_ERR_SUSPEND, ERRLOG_CAPTION_ID, ERRLOG_FILE, error, App().instance);
+        WriteErrorLog(IDS_ERR_TRAY_ICON, ERRLOG_CAPTION_ID, ERRLOG_FILE, error, App().instance);
+}
+
+void ToTray(HWND hDlg, RefreshDialogState& state) {
+    ShowWindow(GetParent(hDlg), SW_HIDE);
+    state.inTray = true;
+    AddTrayIcon(hDlg, state);
+}
+
+// The shell restarted: a hidden window is reachable only through its icon.
+void ReAddTrayIcon(HWND hDlg) {
+    RefreshDialogState* state = hDlg ? StateOf(hDlg) : nullptr;
+    if (state && state->inTray)
+        AddTrayIcon(hDlg, *state);
 }
 
 void BackFromTray(HWND hDlg, RefreshDialogState& state) {
+    state.inTray = false;
     PostNcDestroy(hDlg, &state.notify);
     HWND hWnd = GetParent(hDlg);
     ShowWindow(hWnd, SW_RESTORE);
@@ -507,8 +524,8 @@ void ShowTrayMenu(HWND hDlg, RefreshDialogState& state) {
 }
 
 void OnNotifyIcon(HWND hDlg, RefreshDialogState& state, WPARAM wParam, LPARAM lParam) {
-    switch (LOWORD(lParam)) {
-    case WM_MOUSEMOVE:
+    switch (state.iconInput.Decode(lParam)) {
+    case NotifyIconAction::kPointerOver:
         if (wParam && state.tooltipArmed) {
             WCHAR title[128] = L"";
             WCHAR format[64] = L"";
@@ -520,16 +537,16 @@ void OnNotifyIcon(HWND hDlg, RefreshDialogState& state, WPARAM wParam, LPARAM lP
             state.tooltipArmed = false;
         }
         break;
-    case WM_LBUTTONDBLCLK:
+    case NotifyIconAction::kOpen:
         PostMessageW(hDlg, WM_COMMAND, IDM_TRAY_BACK, 0);
         break;
-    case WM_RBUTTONUP:
+    case NotifyIconAction::kMenu:
         ShowTrayMenu(hDlg, state);
         break;
-    case NIN_BALLOONTIMEOUT:
+    case NotifyIconAction::kBalloonTimedOut:
         state.tooltipArmed = true;
         break;
-    case NIN_BALLOONUSERCLICK:
+    case NotifyIconAction::kBalloonClicked:
         PostMessageW(hDlg, WM_COMMAND, IDM_TRAY_BACK, 0);
         state.tooltipArmed = true;
         break;
@@ -618,6 +635,7 @@ INT_PTR CALLBACK RefreshDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM l
 bool OnCreate(HWND hWnd, RefreshWindowState& state) {
     MainApp& app = App();
     SetWindowTextW(hWnd, app.title);
+    state.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     std::unique_ptr<RefreshDialogState> dialogState(new RefreshDialogState);
     dialogState->selector = state.selector;
     HWND hDlg = zb::CreateDialogWithState<RefreshDlgProc>(
@@ -663,6 +681,10 @@ LRESULT CALLBACK RefreshWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM l
     case WM_QUERYENDSESSION:
         return IsWindowsXP() ? 1 : 0;
     default:
+        // Sent to top-level windows only: the dialog that owns the icon is
+        // this window's child.
+        if (message == state->taskbarCreated && message != 0)
+            ReAddTrayIcon(App().refreshDialog);
         return DefWindowProcW(hWnd, message, wParam, lParam);
     }
 }

@@ -27,8 +27,8 @@
 
 // Strings.
 #define IDS_APP_TITLE 103
-#define IDS_REMINDER_TITLE 104  // also the text of error-log entry 104
-#define IDS_OVERDUE_BALLOON 105 // also the text of error-log entry 105
+#define IDS_REMINDER_TITLE 104
+#define IDS_OVERDUE_BALLOON 105
 #define IDS_REMINDER_TIP 106
 #define IDS_ERR_START_DAY_INIT 108
 #define IDS_CLASS_NAME 109
@@ -57,3 +57,5 @@
 #define IDS_CAUTION_TOAST 133
 #define IDS_REMINDER_TOAST 134
 #define IDS_CHARGEMODE_TOAST 135
+#define IDS_ERR_REFRESH_PLAN_DELETE 136
+#define IDS_ERR_RESET_CHARGEMODE 137

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "common/notify_icon.h"
 #include "ipc/pipe.h"
 
 namespace zbsched {
@@ -26,9 +27,13 @@ constexpr wchar_t MAIN_WINDOW_CLASS[] = L"zbMain";
 struct SchedState {
     HINSTANCE instance = nullptr;
     NOTIFYICONDATAW notif = {};
+    CNotifyIconInput iconInput;
     UINT taskbarCreated = 0;
     // The overdue-reminder toast is on screen: it is not shown again.
     bool toastShowing = false;
+    // Putting back the user's saved power plan failed in this run: it is
+    // tried again on every tick, the error log has it once.
+    bool planRestoreFailed = false;
     // One warning dialog per warning type (2 and 3).
     HWND warningDlg[2] = {};
     std::unique_ptr<CPipeToSch> pipe;

@@ -50,6 +50,12 @@ ReminderStage GetReminderStage(const SYSTEMTIME& now, const SYSTEMTIME& last,
     return CompareSystemTime(&tN, &last) < 0 ? ReminderStage::kNone : ReminderStage::kOverdue;
 }
 
+DWORD ClampRoutineCheckInterval(DWORD dwIntervalMs) {
+    if (dwIntervalMs < ROUTINE_INTERVAL_MIN_MS)
+        return ROUTINE_INTERVAL_MIN_MS;
+    return dwIntervalMs > ROUTINE_INTERVAL_MAX_MS ? ROUTINE_INTERVAL_MAX_MS : dwIntervalMs;
+}
+
 bool IsStartDayUnset(const SYSTEMTIME& day) {
     return day.wYear == 0 || day.wYear == 1980 || day.wMonth == 0 || day.wDay == 0;
 }

@@ -35,6 +35,14 @@ enum class ReminderStage {
 ReminderStage GetReminderStage(const SYSTEMTIME& now, const SYSTEMTIME& last,
                                int nRefreshIntervalMonths, bool bReducedMode);
 
+// "RoutineCheckInterval" (milliseconds) as the routine timer uses it: at
+// least a second (0 or 1 would wake the scheduler, and read both batteries,
+// many times a second) and at most a day (a huge value would leave the
+// check to resume and restarts alone).
+constexpr DWORD ROUTINE_INTERVAL_MIN_MS = 1000;
+constexpr DWORD ROUTINE_INTERVAL_MAX_MS = 24 * 60 * 60 * 1000;
+DWORD ClampRoutineCheckInterval(DWORD dwIntervalMs);
+
 // A first-use date the firmware never got (year 0 or 1980, month or day 0).
 bool IsStartDayUnset(const SYSTEMTIME& day);
 

@@ -5,6 +5,7 @@
 #include "common/settings.h"
 #include "common/window_base.h"
 #include "sched/resource.h"
+#include "sched/sched_logic.h"
 
 namespace zbsched {
 
@@ -70,8 +71,13 @@ BOOL InitInstance(HINSTANCE hInstance, int nCmdShow) {
 BOOL SetRoutineCheckTimer(HWND hWnd) {
     if (IsNullArg(hWnd, L"SetRoutineCheckTimer", __LINE__, L"hWnd"))
         return FALSE;
-    DWORD dwInterval = 60000;
-    GetRegRoutineCheckInterval(&dwInterval);
+    DWORD dwSetting = 60000;
+    GetRegRoutineCheckInterval(&dwSetting);
+    const DWORD dwInterval = ClampRoutineCheckInterval(dwSetting);
+    if (dwInterval != dwSetting)
+        WriteLog(L"SetRoutineCheckTimer", __LINE__,
+                 L"RoutineCheckInterval %lu ms is out of range: the timer uses %lu ms.", dwSetting,
+                 dwInterval);
     for (int i = 0; i < 10; ++i) {
         if (SetTimer(hWnd, ROUTINE_TIMER_ID, dwInterval, nullptr))
             return TRUE;

@@ -64,7 +64,18 @@ void OpenMainAndRemoveIcon(HWND hWnd, SchedState& state) {
     RemoveIcon(hWnd, state);
 }
 
-void RestorePowerPlanVista() {
+// The user's plan (or XP scheme) could not be made active again. Its record
+// stays, and so does the refresh plan, still the active one: the next tick
+// or start tries again, and the error log gets the failure once per run.
+void ReportPlanRestoreFailure(SchedState* state, DWORD dwCode) {
+    if (state && state->planRestoreFailed)
+        return;
+    WriteSchedError(IDS_ERR_POWER_PLAN, dwCode);
+    if (state)
+        state->planRestoreFailed = true;
+}
+
+void RestorePowerPlanVista(SchedState* state) {
     GUID userPlan = {};
     if (FAILED(GetRegUserPowerPlan(&userPlan)))
         return;
@@ -72,8 +83,12 @@ void RestorePowerPlanVista() {
              L"A refresh ended without giving the user's power plan back; restoring it.\n");
     CPowerScheme user(userPlan);
     const DWORD rc = user.SetActiveScheme();
-    if (rc != 0)
-        WriteSchedError(IDS_ERR_POWER_PLAN, rc);
+    if (rc != 0) {
+        ReportPlanRestoreFailure(state, rc);
+        return;
+    }
+    if (state)
+        state->planRestoreFailed = false;
     const HRESULT hr = DelRegUserPowerPlan();
     if (FAILED(hr)) {
         WriteSchedError(IDS_ERR_USER_PLAN_DELETE, static_cast<DWORD>(hr));
@@ -88,7 +103,7 @@ void RestorePowerPlanVista() {
     }
 }
 
-void RestorePowerSchemeAfterRefreshXP() {
+void RestorePowerSchemeAfterRefreshXP(SchedState* state) {
     if (GetRegLimited() != 0)
         return;
     CPowerSchemeArrayXP schemes;
@@ -96,11 +111,15 @@ void RestorePowerSchemeAfterRefreshXP() {
     const DWORD userScheme = GetRegUserPowerSetting();
     if (userScheme != SETTINGS_NOT_SET) {
         const DWORD rc = schemes.SetActivePowerScheme(userScheme);
-        if (rc != 0)
-            WriteSchedError(IDS_REMINDER_TITLE, rc);
+        if (rc != 0) {
+            ReportPlanRestoreFailure(state, rc);
+            return;
+        }
+        if (state)
+            state->planRestoreFailed = false;
         const HRESULT hr = DelRegUserPowerSetting();
         if (FAILED(hr)) {
-            WriteSchedError(IDS_OVERDUE_BALLOON, static_cast<DWORD>(hr));
+            WriteSchedError(IDS_ERR_USER_PLAN_DELETE, static_cast<DWORD>(hr));
             return;
         }
     }
@@ -109,7 +128,7 @@ void RestorePowerSchemeAfterRefreshXP() {
     if (refreshScheme != SETTINGS_NOT_SET && schemes.GetPowerSchemeInfo(refreshScheme, &scheme)) {
         const DWORD rc = scheme.DeletePowerScheme();
         if (rc != 0)
-            WriteSchedError(IDS_REMINDER_TITLE, rc);
+            WriteSchedError(IDS_ERR_REFRESH_PLAN_DELETE, rc);
     }
 }
 
@@ -246,20 +265,20 @@ LRESULT OnCommand(HWND hWnd, SchedState& state, UINT uMsg, WPARAM wParam, LPARAM
 }
 
 void OnIconEvent(HWND hWnd, SchedState& state, UINT uMsg, LPARAM lParam) {
-    switch (LOWORD(lParam)) {
-    case WM_LBUTTONDBLCLK:
+    switch (state.iconInput.Decode(lParam)) {
+    case NotifyIconAction::kOpen:
         OpenMainAndRemoveIcon(hWnd, state);
         break;
-    case NIN_BALLOONUSERCLICK:
+    case NotifyIconAction::kBalloonClicked:
         if (uMsg == WM_NOTIFYICON)
             StoreNowAsBalloon();
         OpenMainAndRemoveIcon(hWnd, state);
         break;
-    case NIN_BALLOONTIMEOUT:
+    case NotifyIconAction::kBalloonTimedOut:
         if (uMsg == WM_NOTIFYICON)
             StoreNowAsBalloon();
         break;
-    case WM_RBUTTONUP:
+    case NotifyIconAction::kMenu:
         ShowTrayMenu(hWnd, state.instance);
         break;
     default:
@@ -275,7 +294,7 @@ void OnResetChargeMode() {
             continue;
         const HRESULT hr = pBattery->SetChargeMode(CHARGEMODE_FULL);
         if (FAILED(hr))
-            WriteSchedError(IDS_ERR_START_DAY_INIT, static_cast<DWORD>(hr));
+            WriteSchedError(IDS_ERR_RESET_CHARGEMODE, static_cast<DWORD>(hr));
     }
 }
 
@@ -357,13 +376,14 @@ void CheckRefreshState(HWND /*hWnd*/) {
     StartMain((reply.wparam & 1) ? (RUNMAINDLG_ICON | RUNMAINDLG_SLEEP) : RUNMAINDLG_ICON);
 }
 
-void RestorePowerPlanAfterRefresh(HWND /*hWnd*/) {
+void RestorePowerPlanAfterRefresh(HWND hWnd) {
     if (PipeCheckUser(PIPE2_NAME) != PIPE_USER_NONE)
         return;
+    SchedState* state = hWnd ? zb::WindowState<SchedState>(hWnd) : nullptr;
     if (IsWindowsXP())
-        RestorePowerSchemeAfterRefreshXP();
+        RestorePowerSchemeAfterRefreshXP(state);
     else
-        RestorePowerPlanVista();
+        RestorePowerPlanVista(state);
 }
 
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {

@@ -15,7 +15,8 @@ namespace {
 struct WarningDlgState {
     DWORD battNo;
     int warningType;
-    HWND* slot; // the scheduler's handle of this type's dialog
+    HWND* slot;  // the scheduler's handle of this type's dialog
+    HWND* other; // and of the other type's
 };
 
 HWND* DialogSlot(SchedState& state, int nWarningType) {
@@ -44,9 +45,16 @@ void OnInitDialog(HWND hDlg, const WarningDlgState& dlg) {
     SetDlgItemTextW(hDlg, IDC_WARNING_TEXT, szText);
 }
 
-void CloseAndEnableOwner(HWND hDlg) {
-    EnableWindow(GetWindow(hDlg, GW_OWNER), TRUE);
-    SendMessageW(hDlg, WM_CLOSE, 0, 0);
+// Every way out (OK, Esc, the title bar's close box, the system menu)
+// comes here: the hidden window, disabled while a warning dialog is open,
+// takes input again once the last one has gone.
+void CloseWarningDialog(HWND hDlg, WarningDlgState* dlg) {
+    if (dlg && dlg->slot && *dlg->slot == hDlg)
+        *dlg->slot = nullptr;
+    const bool otherOpen = dlg && dlg->other && *dlg->other && IsWindow(*dlg->other);
+    if (!otherOpen)
+        EnableWindow(GetWindow(hDlg, GW_OWNER), TRUE);
+    DestroyWindow(hDlg);
 }
 
 INT_PTR CALLBACK BatteryWarningDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -64,18 +72,16 @@ INT_PTR CALLBACK BatteryWarningDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPAR
                      L"SetRegHideWarningDialog. nWarningType: %d,dwHideFlag:%d,dwBattNo:%d.",
                      dlg->warningType, dwHide, dlg->battNo);
             SetRegHideWarningDialog(dlg->warningType, dwHide, dlg->battNo);
-            CloseAndEnableOwner(hDlg);
+            CloseWarningDialog(hDlg, dlg);
             return TRUE;
         }
         if (LOWORD(wParam) == IDCANCEL) {
-            CloseAndEnableOwner(hDlg);
+            CloseWarningDialog(hDlg, dlg);
             return TRUE;
         }
         return FALSE;
     case WM_CLOSE:
-        if (dlg && dlg->slot && *dlg->slot == hDlg)
-            *dlg->slot = nullptr;
-        DestroyWindow(hDlg);
+        CloseWarningDialog(hDlg, dlg);
         return TRUE;
     default:
         return FALSE;
@@ -100,9 +106,11 @@ bool IsShowWarningDlg(HWND hDlg, int nWarningType, DWORD dwBattNo) {
 
 void OpenWarningDialog(HWND hWnd, SchedState& state, int nWarningType, DWORD dwBattNo) {
     HWND* slot = DialogSlot(state, nWarningType);
+    HWND* other = DialogSlot(state, nWarningType == WARNINGTYPE_CAUTION ? WARNINGTYPE_DETERIORATION
+                                                                        : WARNINGTYPE_CAUTION);
     if (!IsShowWarningDlg(*slot, nWarningType, dwBattNo))
         return;
-    std::unique_ptr<WarningDlgState> dlg(new WarningDlgState{dwBattNo, nWarningType, slot});
+    std::unique_ptr<WarningDlgState> dlg(new WarningDlgState{dwBattNo, nWarningType, slot, other});
     *slot = zb::CreateDialogWithState<BatteryWarningDlgProc>(
         state.instance, MAKEINTRESOURCEW(IDD_WARNING), hWnd, std::move(dlg));
     WriteLog(L"OpenWarningDialog", __LINE__, L"CreateDialogParam. battery: %d.", dwBattNo);
@@ -111,8 +119,7 @@ void OpenWarningDialog(HWND hWnd, SchedState& state, int nWarningType, DWORD dwB
                  GetLastError());
         return;
     }
-    HWND hOther = *DialogSlot(state, nWarningType == WARNINGTYPE_CAUTION ? WARNINGTYPE_DETERIORATION
-                                                                         : WARNINGTYPE_CAUTION);
+    HWND hOther = *other;
     RECT rc = {};
     if (hOther && IsWindow(hOther) && GetWindowRect(hOther, &rc))
         MoveWindow(*slot, rc.left + 20, rc.top + 20, rc.right - rc.left, rc.bottom - rc.top, TRUE);

@@ -4,6 +4,7 @@
 // aborts the refresh with the same question as the Abort button.
 #include "main_ui_support.h"
 
+#include "common/notify_icon.h"
 #include "toast/kx_ntf.h"
 
 using namespace mainui;
@@ -69,6 +70,39 @@ TEST_F(RefreshRunTest, FromTheNotificationAreaTheBalloonShowsProgressAndTheMenuA
         << "no balloon";
     EXPECT_EQ(PercentOf(ui::Text(refresh, IDC_PERCENT)), PercentOf(ui::Text(balloon)));
     EXPECT_EQ(nullptr, FindWindowW(KX_NTF_POPUP_CLASS, nullptr));
+
+    // The shell restarts and has lost the icon ("TaskbarCreated"): the
+    // icon comes back.
+    NOTIFYICONDATAW lost = {};
+    lost.cbSize = sizeof(lost);
+    lost.hWnd = refresh;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &lost));
+    ASSERT_TRUE(testenv::WaitUntil([] { return CountTrayIcons() == 0; }, ui::kWaitMs));
+    PostMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    ASSERT_TRUE(testenv::WaitUntil([] { return CountTrayIcons() == 1; }, ui::kWaitMs))
+        << "the icon did not come back";
+
+    // The keyboard (version 4 reports): the menu key opens the menu, Enter
+    // brings the window back.
+    PostMessageW(refresh, WM_NOTIFYICON, 0, MAKELPARAM(WM_CONTEXTMENU, 0));
+    HWND keyMenu = nullptr;
+    ASSERT_TRUE(testenv::WaitUntil(
+        [&] {
+            return (keyMenu = ui::FindTopWindow(main.Pid(), L"#32768", nullptr, true)) != nullptr;
+        },
+        ui::kWaitMs))
+        << "no menu from the keyboard";
+    PostMessageW(refresh, WM_CANCELMODE, 0, 0);
+    ASSERT_TRUE(testenv::WaitUntil(
+        [&] { return ui::FindTopWindow(main.Pid(), L"#32768", nullptr, true) == nullptr; },
+        ui::kWaitMs));
+    PostMessageW(refresh, WM_NOTIFYICON, 0, MAKELPARAM(NIN_KEYSELECT, 0));
+    ASSERT_TRUE(testenv::WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, ui::kWaitMs));
+    ASSERT_TRUE(testenv::WaitUntil([] { return CountTrayIcons() == 0; }, ui::kWaitMs));
+    ui::Click(refresh, IDC_TO_TRAY);
+    ASSERT_TRUE(testenv::WaitUntil([] { return CountTrayIcons() == 1; }, ui::kWaitMs));
+    icon = TrayIcon();
+    ASSERT_NE(nullptr, icon);
 
     // The right button: the menu; its first entry aborts after the question.
     PostMessageW(icon, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(4, 4));

@@ -6,6 +6,7 @@
 #include "sched_support.h"
 
 #include "common/reg.h"
+#include "common/settings.h"
 #include "sim/powrprof/power_store.h"
 
 using namespace scenario;
@@ -135,6 +136,54 @@ TEST_F(SchedRecoveryTest, TheUsersSchemeIsBackOnWindowsXp) {
     DWORD saved = 0;
     EXPECT_TRUE(FAILED(CReg::GetDW(HKEY_CURRENT_USER, L"SOFTWARE\\ZEL\\VADOvur\\Refresh",
                                    L"UserPowerSetting", &saved)));
+}
+
+// Windows XP: the error log names what failed. A saved scheme that cannot
+// be made active again (it no longer exists) stays saved; a refresh scheme
+// that cannot be deleted (here the one just made active again) is an entry
+// of its own.
+TEST_F(SchedRecoveryTest, XpRecoveryFailuresNameWhatFailed) {
+    SetUpBatteries();
+    const PowerState before = ReadPowerState();
+    WineVersionFor xp(L"zbSched.exe", L"winxp64");
+    SchedFolder folder;
+    const auto startAndEnd = [&] {
+        SchedProcess sched(folder);
+        ASSERT_NE(nullptr, sched.Window());
+        Deliver(sched.Window(), WM_NULL);
+    };
+    SetUserRefreshSetting(L"UserPowerSetting", 77);
+    startAndEnd();
+    EXPECT_EQ(1u, ErrorLogCount(L"電源プランの変更に失敗しました。"));
+    EXPECT_EQ(77u, GetRegUserPowerSetting()) << "the saved scheme was dropped";
+
+    SetUserRefreshSetting(L"UserPowerSetting", before.activeXpScheme);
+    SetUserRefreshSetting(L"RefreshPowerSetting", before.activeXpScheme);
+    startAndEnd();
+    EXPECT_EQ(1u, ErrorLogCount(L"リフレッシュ用電源プランの削除に失敗しました。"));
+    EXPECT_EQ(0u, ErrorLogCount(L"バッテリをリフレッシュしていない状態で長期間経過しています。"));
+}
+
+// The saved plan cannot be made active again (here it no longer exists):
+// its record stays for a later try instead of leaving the keep-awake plan
+// active with nothing to undo it; the error log has the failure once,
+// however many ticks try again.
+TEST_F(SchedRecoveryTest, ASavedPlanThatCannotBeRestoredStaysSaved) {
+    SetUserValue(L"RoutineCheckInterval", 1000);
+    SetUpBatteries();
+    const GUID gone = {
+        0x5d1c6a2e, 0x0b7e, 0x4d47, {0x9a, 0x31, 0x44, 0x18, 0x0c, 0x6f, 0x2b, 0x90}};
+    ASSERT_EQ(S_OK, SetRegUserPowerPlan(&gone));
+    SchedFolder folder;
+    SchedProcess sched(folder);
+    ASSERT_NE(nullptr, sched.Window());
+    Deliver(sched.Window(), WM_NULL);
+    EXPECT_TRUE(testenv::WaitUntil([] { return TraceCount(L"restoring it.") >= 3; }, kWaitMs, 100))
+        << "not tried again on the ticks";
+    GUID kept = {};
+    ASSERT_EQ(S_OK, GetRegUserPowerPlan(&kept)) << "the saved plan was dropped";
+    EXPECT_TRUE(IsEqualGUID(gone, kept));
+    EXPECT_EQ(1u, ErrorLogCount(L"電源プランの変更に失敗しました。"));
 }
 
 } // namespace

@@ -113,6 +113,19 @@ TEST_F(SchedRoutineTest, CautionSwitchesChargingOff) {
     EXPECT_EQ(warning.top + 20, caution.top);
     EXPECT_NE(0u, ReadBattery(2).startDate & 0x8000) << "charging not switched off";
     EXPECT_EQ(0u, ReadBattery(1).startDate & 0x8000);
+
+    // Closed with the title bar's close box: the hidden window takes input
+    // again once the last dialog has gone.
+    HWND hWnd = sched.Window();
+    EXPECT_FALSE(IsWindowEnabled(hWnd));
+    std::vector<HWND> dialogs = DialogsOf(sched.Id());
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(dialogs[0], WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, kWaitMs, &result);
+    ASSERT_EQ(1u, DialogsOf(sched.Id()).size());
+    EXPECT_FALSE(IsWindowEnabled(hWnd)) << "enabled under an open warning dialog";
+    SendMessageTimeoutW(dialogs[1], WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_NORMAL, kWaitMs, &result);
+    EXPECT_TRUE(DialogsOf(sched.Id()).empty());
+    EXPECT_TRUE(IsWindowEnabled(hWnd)) << "left disabled by the close box";
 }
 
 // The reminders of a battery in a reduced charge mode: 40 days after its

@@ -5,7 +5,9 @@
 #include "common/reg.h"
 #include "common/settings.h"
 #include "ipc/pipe.h"
+#include "ipc_test_util.h"
 
+#include <tlhelp32.h>
 #include <wtsapi32.h>
 
 using namespace scenario;
@@ -14,6 +16,34 @@ using namespace schedtest;
 namespace {
 
 constexpr UINT kResetChargeMode = 0x8603;
+
+// Processes of this program name now running, in any folder.
+std::vector<DWORD> ProcessesNamed(const wchar_t* exe) {
+    std::vector<DWORD> found;
+    zb::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {sizeof(entry)};
+    if (snapshot.Get() == INVALID_HANDLE_VALUE)
+        return found;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry))
+        if (lstrcmpiW(entry.szExeFile, exe) == 0)
+            found.push_back(entry.th32ProcessID);
+    return found;
+}
+
+void EndAll(const wchar_t* exe) {
+    for (DWORD pid : ProcessesNamed(exe)) {
+        zb::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        if (process && TerminateProcess(process.Get(), 1))
+            WaitForSingleObject(process.Get(), kWaitMs);
+    }
+}
+
+// Raw bytes to pipe 3 once a server instance is free; the pipe's own
+// client gives up too soon while the scheduler still serves the last one.
+bool SendRawToPipe3(const void* bytes, DWORD cb) {
+    return ipctest::WaitForServer(PIPE3_NAME, kWaitMs) && ipctest::SendRaw(PIPE3_NAME, bytes, cb);
+}
 
 class SchedStartTest : public RefreshScenarioTest {
 protected:
@@ -110,6 +140,89 @@ TEST_F(SchedStartTest, PipeThreeAndWindowMessages) {
     Deliver(hWnd, kResetChargeMode);
     EXPECT_EQ(0u, ReadBattery(1).chargeMode);
     EXPECT_EQ(0u, ReadBattery(2).chargeMode);
+}
+
+// "RoutineCheckInterval" out of range: 0 would wake the scheduler, and read
+// both batteries, many times a second; 0xFFFFFFFF would leave the check to
+// resume and restarts. The timer keeps between a second and a day, and the
+// trace says so.
+TEST_F(SchedStartTest, TheRoutineIntervalStaysBetweenASecondAndADay) {
+    SchedFolder folder(false);
+    for (DWORD setting : {0u, 0xFFFFFFFFu}) {
+        SetUserValue(L"RoutineCheckInterval", setting);
+        SchedProcess sched(folder);
+        ASSERT_NE(nullptr, sched.Window());
+        Deliver(sched.Window(), WM_NULL);
+    }
+    EXPECT_TRUE(
+        TraceContains(L"RoutineCheckInterval 0 ms is out of range: the timer uses 1000 ms."));
+    EXPECT_TRUE(TraceContains(
+        L"RoutineCheckInterval 4294967295 ms is out of range: the timer uses 86400000 ms."));
+}
+
+// Any process of the machine may write to pipe 3. Bytes that are no record,
+// every code of the suite's windows and protocol (pointer-like arguments),
+// a megabyte of charge-mode resets at once, a client that connects and
+// says nothing: no refresh starts and no charge mode changes, and the
+// scheduler goes on serving. The real main screen and refresh tool sit
+// beside it, so the one request it honours (0x8501, the main screen with
+// the tool's switches, here all of them) is followed all the way.
+TEST_F(SchedStartTest, AHostilePipeThreeClientStartsAndChangesNothing) {
+    SchedFolder folder(false);
+    for (const wchar_t* file : {L"zbMain.exe", L"zbRefresh.exe"})
+        ASSERT_TRUE(
+            CopyFileW((testenv::BinDir() + file).c_str(), (folder.Dir() + file).c_str(), FALSE));
+    SchedProcess sched(folder);
+    HWND hWnd = sched.Window();
+    ASSERT_NE(nullptr, hWnd);
+    Deliver(hWnd, WM_NULL);
+
+    const char garbage[] = "\x01\x85\0\0 not a record";
+    EXPECT_TRUE(SendRawToPipe3(garbage, 7));
+    EXPECT_TRUE(SendRawToPipe3(garbage, sizeof(garbage)));
+    std::vector<UINT32> codes;
+    for (UINT32 code = 0; code <= 0x410; ++code)
+        codes.push_back(code);
+    for (UINT32 code = 0x8000; code <= 0x8900; ++code)
+        codes.push_back(code);
+    codes.push_back(RegisterWindowMessageW(L"TaskbarCreated"));
+    for (UINT32 code : codes) {
+        const PipeRecord record = {code, 1, ~0ULL, -1};
+        ASSERT_TRUE(SendRawToPipe3(&record, sizeof(record))) << "code " << code;
+    }
+    std::vector<PipeRecord> flood(1024 * 1024 / sizeof(PipeRecord),
+                                  PipeRecord{kResetChargeMode, 0, 0, 0});
+    SendRawToPipe3(flood.data(), static_cast<DWORD>(flood.size() * sizeof(PipeRecord)));
+    CPipe silent;
+    ASSERT_TRUE(ipctest::WaitForServer(PIPE3_NAME, kWaitMs) && silent.PipeRetry(PIPE3_NAME, 50, 5));
+
+    // Still serving: the user-name request is answered, and the window
+    // handles its messages.
+    ASSERT_TRUE(ipctest::WaitForServer(PIPE3_NAME, kWaitMs));
+    WCHAR user[PIPE_USERNAME_CCH] = {};
+    EXPECT_EQ(static_cast<int>(PIPE_USERNAME_BYTES),
+              ipctest::Exchange(PIPE3_NAME, PipeRecord{WM_USER_GETUSERNAME, 0, 0, 0}, user,
+                                PIPE_USERNAME_BYTES));
+    Deliver(hWnd, WM_NULL);
+    EXPECT_TRUE(sched.Running());
+
+    // The main screen came for 0x8501; whatever it does, it starts no
+    // refresh tool (needs the main screen's own refusal to start one for
+    // "/icon" when none runs).
+    ASSERT_TRUE(testenv::WaitUntil([] { return !ProcessesNamed(L"zbMain.exe").empty(); }, kWaitMs));
+    for (DWORD pid : ProcessesNamed(L"zbMain.exe")) {
+        zb::UniqueHandle main(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, pid));
+        if (main)
+            WaitForInputIdle(main.Get(), kWaitMs);
+    }
+    EXPECT_FALSE(testenv::WaitUntil([] { return !ProcessesNamed(L"zbRefresh.exe").empty(); }, 3000))
+        << "a refresh started";
+    EndAll(L"zbMain.exe");
+    EndAll(L"zbRefresh.exe");
+    DWORD status = 0;
+    EXPECT_TRUE(FAILED(GetRegLastRefreshStatus(&status))) << "a refresh ran: " << status;
+    EXPECT_EQ(80u, ReadBattery(1).chargeMode);
+    EXPECT_EQ(50u, ReadBattery(2).chargeMode);
 }
 
 // Another user's refresh runs (a stand-in pipe-2 server answering as another

@@ -61,10 +61,19 @@ TEST_F(SchedTrayTest, IconMenuAndTaskbarCreated) {
     ASSERT_TRUE(testenv::WaitUntil([] { return CountTrayIcons() == 1; }, kWaitMs))
         << "no icon for the worn battery";
 
+    // A right click, reported as version 4 reports it: the button, then the
+    // menu request of the same click.
     PostMessageW(hWnd, WM_NOTIFYICON, 0, MAKELPARAM(WM_RBUTTONUP, 0));
+    PostMessageW(hWnd, WM_NOTIFYICON, 0, MAKELPARAM(WM_CONTEXTMENU, 0));
     HWND menu = nullptr;
     ASSERT_TRUE(testenv::WaitUntil([&] { return (menu = MenuOf(sched.Id())) != nullptr; }, kWaitMs))
         << "no tray menu"; // (its items cannot be read from another process here)
+    PostMessageW(hWnd, WM_CANCELMODE, 0, 0);
+    ASSERT_TRUE(testenv::WaitUntil([&] { return MenuOf(sched.Id()) == nullptr; }, kWaitMs));
+    // The keyboard (version 4 reports): the menu key opens the menu too.
+    PostMessageW(hWnd, WM_NOTIFYICON, 0, MAKELPARAM(WM_CONTEXTMENU, 0));
+    ASSERT_TRUE(testenv::WaitUntil([&] { return MenuOf(sched.Id()) != nullptr; }, kWaitMs))
+        << "no tray menu from the keyboard";
     PostMessageW(hWnd, WM_CANCELMODE, 0, 0);
     ASSERT_TRUE(testenv::WaitUntil([&] { return MenuOf(sched.Id()) == nullptr; }, kWaitMs));
 
@@ -73,8 +82,18 @@ TEST_F(SchedTrayTest, IconMenuAndTaskbarCreated) {
     EXPECT_TRUE(sched.Running());
 
     Deliver(hWnd, RegisterWindowMessageW(L"TaskbarCreated"));
-    EXPECT_TRUE(testenv::WaitUntil([] { return CountTrayIcons() == 1; }, kWaitMs))
+    ASSERT_TRUE(testenv::WaitUntil([] { return CountTrayIcons() == 1; }, kWaitMs))
         << "the icon did not come back";
+
+    // Enter on the icon opens the main screen as a double click does; the
+    // selection a single click reports opens nothing.
+    Deliver(hWnd, WM_NOTIFYICON, 0, MAKELPARAM(WM_LBUTTONUP, 0));
+    Deliver(hWnd, WM_NOTIFYICON, 0, MAKELPARAM(NIN_SELECT, 0));
+    EXPECT_TRUE(folder.MainStarts().empty()) << "a single click opened the main screen";
+    Deliver(hWnd, WM_NOTIFYICON, 0, MAKELPARAM(NIN_KEYSELECT, 0));
+    ASSERT_TRUE(folder.WaitForMainStarts(1)) << "Enter on the icon did nothing";
+    EXPECT_EQ("(none)", folder.MainStarts()[0]);
+    EXPECT_TRUE(testenv::WaitUntil([] { return CountTrayIcons() == 0; }, kWaitMs));
 }
 
 // Windows 10, both batteries worn: a warning toast for each (kind 3) and
