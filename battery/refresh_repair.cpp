@@ -53,6 +53,19 @@ void ForgetOriginalChargeMode(UINT uiBattNo) {
     DelRegRefreshOriginalMode(uiBattNo);
 }
 
+void OwnerChargeModeWritten(UINT uiBattNo) {
+    DWORD recorded = 0;
+    if (!GetRecordedChargeMode(uiBattNo, &recorded))
+        return;
+    WriteLog(L"OwnerChargeModeWritten", __LINE__,
+             L"Battery %u: the owner's charge mode replaces recorded mode %u.\n", uiBattNo,
+             recorded);
+    const HRESULT hr = DelRegRefreshOriginalMode(uiBattNo);
+    if (FAILED(hr))
+        WriteLog(L"OwnerChargeModeWritten", __LINE__,
+                 L"Battery %u: the record could not be deleted. hr: %08x.\n", uiBattNo, hr);
+}
+
 void PauseBetweenRefreshSwitches() {
     const DWORD delay = GetRegADCHDelay();
     if (delay != 0)

@@ -21,6 +21,12 @@ void RecordOriginalChargeMode(UINT uiBattNo, DWORD dwMode);
 bool GetRecordedChargeMode(UINT uiBattNo, DWORD* pdwMode);
 // The mode is back: the record goes.
 void ForgetOriginalChargeMode(UINT uiBattNo);
+// The owner chose and wrote the battery's charge mode (charge mode dialog,
+// configuration import): that choice is newer than any record a refresh
+// that died left, so the record goes and no repair puts the older mode back.
+// Only for the owner's writes, and only while no refresh tool runs: a
+// running tool still needs its record.
+void OwnerChargeModeWritten(UINT uiBattNo);
 
 // The "ADCHDelay" pause between the two firmware switches (none when 0).
 void PauseBetweenRefreshSwitches();

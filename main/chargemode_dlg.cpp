@@ -3,9 +3,11 @@
 // a value the firmware made up) gets the refusal layout instead.
 #include "main/main_app.h"
 
+#include "battery/refresh_repair.h"
 #include "common/help.h"
 #include "common/log.h"
 #include "common/window_base.h"
+#include "ipc/pipe.h"
 #include "main/message_box.h"
 #include "main/program_ids.h"
 
@@ -85,6 +87,14 @@ void OnOk(HWND hDlg) {
         Close(hDlg);
         return;
     }
+    // A running refresh has released this battery's mode or holds it off
+    // charging; a mode written now would stall or undo the refresh.
+    if (IsRefreshToolRunning()) {
+        WriteLog(L"ChargeModeDlgProc", __LINE__, L"A refresh tool runs: the mode is left.\n");
+        Warn(hDlg, IDS_MODE_LOCKED_BY_REFRESH);
+        Close(hDlg);
+        return;
+    }
     SYSTEM_POWER_STATUS status = {};
     if (!pBattery || !GetPowerStatusDoubleCheck(&status, pBattery) ||
         status.BatteryFlag == BATTERY_FLAG_UNKNOWN ||
@@ -94,6 +104,8 @@ void OnOk(HWND hDlg) {
     }
     if (FAILED(pBattery->SetChargeMode(mode)))
         Warn(hDlg, IDS_CHARGEMODE_SET_FAILED);
+    else
+        OwnerChargeModeWritten(pBattery->GetBattNo());
     SendMessageW(App().mainWindow, WM_USER_CHARGEMODECHANGED, 0, 0);
     Close(hDlg);
 }

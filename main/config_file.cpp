@@ -1,5 +1,7 @@
 #include "main/config_file.h"
 
+#include "battery/refresh_repair.h"
+#include "common/handles.h"
 #include "common/log.h"
 
 #include <strsafe.h>
@@ -14,24 +16,81 @@ constexpr wchar_t kSectionSetting[] = L"Setting";
 constexpr wchar_t kKeyMode[] = L"ChargeMode";
 constexpr wchar_t kKeyMode1[] = L"ChargeMode1";
 constexpr wchar_t kKeyMode2[] = L"ChargeMode2";
-constexpr int kNotFound = -1;
 
-int ReadMode(LPCWSTR lpszKey, LPCWSTR lpszPath) {
-    return static_cast<int>(GetPrivateProfileIntW(kSectionSetting, lpszKey, kNotFound, lpszPath));
+// One "Setting" key as the file has it.
+struct FileMode {
+    bool found = false;
+    bool valid = false; // a mode a person can choose, written as decimal digits
+    DWORD mode = 0;
+};
+
+// The modes the charge mode dialog offers, as the battery pages read them:
+// full, 50 to 64 (the 50 % mode) and 65 to 80 (the 80 % mode). Anything else
+// (the value that holds charging off, a refresh-needed mark, a level no
+// charger knows) would leave the battery charging wrongly or not at all.
+bool IsOwnerChargeMode(DWORD dwMode) {
+    return dwMode == CHARGEMODE_FULL || (dwMode >= CHARGEMODE_50 && dwMode <= CHARGEMODE_80);
 }
 
-// True when the battery is absent or took the mode.
-bool ApplyMode(CBattery* pBattery, int nMode) {
-    if (!pBattery)
-        return true;
-    const HRESULT hr = pBattery->AslMethodWBCL(static_cast<DWORD>(nMode));
-    if (FAILED(hr)) {
-        WriteLog(L"ImportConfigFile", __LINE__,
-                 L"Fail to AslMethodWBCL(%d) of battery %u. hr: %08x.\n", nMode,
-                 pBattery->GetBattNo(), hr);
-        return false;
+// Read as text, not with GetPrivateProfileIntW: that one makes 0 of any
+// text and a negative or huge number of its digits, so a damaged value
+// would pass as some other mode.
+FileMode ReadMode(LPCWSTR lpszKey, LPCWSTR lpszPath) {
+    // No value of ours looks like this default: it tells a missing key.
+    static const wchar_t kMissing[] = L"?";
+    WCHAR szText[16] = {};
+    GetPrivateProfileStringW(kSectionSetting, lpszKey, kMissing, szText, ARRAYSIZE(szText),
+                             lpszPath);
+    FileMode result;
+    if (lstrcmpW(szText, kMissing) == 0)
+        return result;
+    result.found = true;
+    DWORD value = 0;
+    size_t digits = 0;
+    for (const WCHAR* p = szText; *p; ++p, ++digits) {
+        if (*p < L'0' || *p > L'9' || digits >= 3)
+            return result;
+        value = value * 10 + static_cast<DWORD>(*p - L'0');
     }
-    return true;
+    result.valid = digits > 0 && IsOwnerChargeMode(value);
+    result.mode = value;
+    return result;
+}
+
+// What the file asks of each battery (not found: leave it alone). Both
+// per-battery keys win; otherwise the old one-key "ChargeMode" serves both
+// batteries; otherwise a lone per-battery key (a file exported without the
+// other battery) serves its own battery.
+void PlanModes(const FileMode& mode, const FileMode& mode1, const FileMode& mode2,
+               FileMode (&target)[2]) {
+    if (mode1.found && mode2.found) {
+        target[0] = mode1;
+        target[1] = mode2;
+    } else if (mode.found) {
+        target[0] = mode;
+        target[1] = mode;
+    } else {
+        target[0] = mode1;
+        target[1] = mode2;
+    }
+}
+
+struct BatteryChange {
+    CBattery* battery = nullptr;
+    DWORD oldMode = 0;
+    DWORD newMode = 0;
+};
+
+// Puts back the modes of the first nCount changes, which were written.
+void RollBack(const BatteryChange* pChanges, size_t nCount, ChargeModeWriter writer) {
+    for (size_t i = 0; i < nCount; ++i) {
+        const BatteryChange& change = pChanges[i];
+        const HRESULT hr = writer(change.battery, change.oldMode);
+        if (FAILED(hr))
+            WriteLog(L"ImportConfigFile", __LINE__,
+                     L"Fail to put back charge mode %u of battery %u. hr: %08x.\n", change.oldMode,
+                     change.battery->GetBattNo(), hr);
+    }
 }
 
 bool ReadBatteryMode(const CBatteryArray& batteries, UINT uiBattNo, DWORD* pdwMode) {
@@ -48,16 +107,20 @@ public:
 
     bool Write(LPCWSTR lpszSection, LPCWSTR lpszKey, LPCWSTR lpszValue) {
         SetLastError(ERROR_SUCCESS);
-        if (m_write(lpszSection, lpszKey, lpszValue, m_path))
-            return true;
-        DWORD dwError = GetLastError();
-        if (dwError == ERROR_SUCCESS)
-            dwError = ERROR_WRITE_FAULT;
-        WriteLog(L"ExportConfigFile", __LINE__,
-                 L"Fail to WritePrivateProfileString(%s). ErrorCode: %08x.\n", lpszKey, dwError);
-        if (m_dwFirstError == ERROR_SUCCESS)
-            m_dwFirstError = dwError;
-        return false;
+        if (!m_write(lpszSection, lpszKey, lpszValue, m_path)) {
+            // Taken before anything else runs: the trace's own file calls
+            // would replace it.
+            const DWORD dwError = GetLastError();
+            return Fail(L"WritePrivateProfileString", lpszKey,
+                        dwError != ERROR_SUCCESS ? dwError : ERROR_WRITE_FAULT);
+        }
+        // The profile functions report success for some paths they cannot
+        // write (too long for them, say): only a value that reads back landed.
+        WCHAR szBack[32] = {};
+        GetPrivateProfileStringW(lpszSection, lpszKey, L"", szBack, ARRAYSIZE(szBack), m_path);
+        if (lstrcmpW(szBack, lpszValue) != 0)
+            return Fail(L"GetPrivateProfileString", lpszKey, ERROR_WRITE_FAULT);
+        return true;
     }
 
     bool WriteMode(LPCWSTR lpszKey, DWORD dwMode) {
@@ -69,6 +132,14 @@ public:
     DWORD FirstError() const { return m_dwFirstError; }
 
 private:
+    bool Fail(LPCWSTR lpszCall, LPCWSTR lpszKey, DWORD dwError) {
+        WriteLog(L"ExportConfigFile", __LINE__, L"Fail to %s(%s). ErrorCode: %08x.\n", lpszCall,
+                 lpszKey, dwError);
+        if (m_dwFirstError == ERROR_SUCCESS)
+            m_dwFirstError = dwError;
+        return false;
+    }
+
     LPCWSTR m_path;
     ProfileStringWriter m_write;
     DWORD m_dwFirstError = ERROR_SUCCESS;
@@ -76,8 +147,15 @@ private:
 
 } // namespace
 
-DWORD ImportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries) {
-    if (IsNullArg(lpszPath, L"ImportConfigFile", __LINE__, L"lpszPath"))
+HRESULT WriteBatteryChargeMode(CBattery* pBattery, DWORD dwMode) {
+    if (IsNullArg(pBattery, L"WriteBatteryChargeMode", __LINE__, L"pBattery"))
+        return E_POINTER;
+    return pBattery->AslMethodWBCL(dwMode);
+}
+
+DWORD ImportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries, ChargeModeWriter writer) {
+    if (IsAnyNullArg({{lpszPath, L"lpszPath"}, {reinterpret_cast<const void*>(writer), L"writer"}},
+                     L"ImportConfigFile", __LINE__))
         return ERROR_INVALID_PARAMETER;
 
     WCHAR szVersion[MAX_PATH] = {};
@@ -92,21 +170,53 @@ DWORD ImportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries) {
         return ERROR_NOT_SUPPORTED;
     }
 
-    const int nMode = ReadMode(kKeyMode, lpszPath);
-    const int nMode1 = ReadMode(kKeyMode1, lpszPath);
-    const int nMode2 = ReadMode(kKeyMode2, lpszPath);
-
-    // Every write counts: a battery that kept its old mode is a failed
-    // import even when the other battery took its new one.
-    bool bAllWritten = true;
-    if (nMode1 != kNotFound && nMode2 != kNotFound) {
-        bAllWritten &= ApplyMode(batteries.GetBattery(1), nMode1);
-        bAllWritten &= ApplyMode(batteries.GetBattery(2), nMode2);
-    } else if (nMode != kNotFound) {
-        bAllWritten &= ApplyMode(batteries.GetBattery(1), nMode);
-        bAllWritten &= ApplyMode(batteries.GetBattery(2), nMode);
+    const FileMode modes[] = {ReadMode(kKeyMode, lpszPath), ReadMode(kKeyMode1, lpszPath),
+                              ReadMode(kKeyMode2, lpszPath)};
+    // The whole file is judged before any battery is touched: a refused
+    // import changes nothing.
+    for (const FileMode& mode : modes) {
+        if (mode.found && !mode.valid) {
+            WriteLog(L"ImportConfigFile", __LINE__, L"A charge mode in %s is not one to set.\n",
+                     lpszPath);
+            return ERROR_FUNCTION_FAILED;
+        }
     }
-    return bAllWritten ? ERROR_SUCCESS : ERROR_FUNCTION_FAILED;
+    FileMode target[2];
+    PlanModes(modes[0], modes[1], modes[2], target);
+
+    // Each battery's present mode is read first, so that a write that fails
+    // half-way can be undone.
+    BatteryChange changes[2];
+    size_t count = 0;
+    for (UINT battNo = 1; battNo <= 2; ++battNo) {
+        CBattery* pBattery = batteries.GetBattery(battNo);
+        if (!pBattery || !target[battNo - 1].found)
+            continue;
+        BatteryChange& change = changes[count];
+        change.battery = pBattery;
+        change.newMode = target[battNo - 1].mode;
+        const HRESULT hr = pBattery->GetChargeMode(&change.oldMode);
+        if (FAILED(hr)) {
+            WriteLog(L"ImportConfigFile", __LINE__,
+                     L"Fail to GetChargeMode() of battery %u. hr: %08x.\n", battNo, hr);
+            return ERROR_FUNCTION_FAILED;
+        }
+        ++count;
+    }
+
+    for (size_t i = 0; i < count; ++i) {
+        const HRESULT hr = writer(changes[i].battery, changes[i].newMode);
+        if (FAILED(hr)) {
+            WriteLog(L"ImportConfigFile", __LINE__,
+                     L"Fail to set charge mode %u of battery %u. hr: %08x.\n", changes[i].newMode,
+                     changes[i].battery->GetBattNo(), hr);
+            RollBack(changes, i, writer);
+            return ERROR_FUNCTION_FAILED;
+        }
+    }
+    for (size_t i = 0; i < count; ++i)
+        OwnerChargeModeWritten(changes[i].battery->GetBattNo());
+    return ERROR_SUCCESS;
 }
 
 DWORD ExportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries,
@@ -121,6 +231,18 @@ DWORD ExportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries,
     const bool bHave2 = ReadBatteryMode(batteries, 2, &dwMode2);
     if (!bHave1 && !bHave2)
         return ERROR_SUCCESS;
+
+    // The file is made (or opened) here first: for a path they cannot take,
+    // the profile functions' own answer is not to be relied on (some report
+    // success and write nothing), the file system's is.
+    zb::UniqueHandle hFile(CreateFileW(lpszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile) {
+        const DWORD dwError = GetLastError();
+        LogApiFailure(L"ExportConfigFile", __LINE__, L"CreateFile", dwError);
+        return dwError;
+    }
+    hFile.Reset();
 
     CProfileWriter file(lpszPath, writer);
     // Without the version key the file could not be imported again, so it

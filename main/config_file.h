@@ -22,12 +22,22 @@ constexpr wchar_t CONFIG_VERSION[] = L"1.0.0.0";
 using ProfileStringWriter = BOOL(WINAPI*)(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpString,
                                           LPCWSTR lpFileName);
 
-// Applies the file's charge modes to the present batteries:
+// The firmware write of a battery's charge mode, so that a test can fail
+// one battery's write.
+using ChargeModeWriter = HRESULT (*)(CBattery* pBattery, DWORD dwMode);
+HRESULT WriteBatteryChargeMode(CBattery* pBattery, DWORD dwMode);
+
+// Applies the file's charge modes to the present batteries, all or none:
 //   0                      done (also when the file names no mode at all)
 //   ERROR_NOT_SUPPORTED    the file is of another version
-//   ERROR_FUNCTION_FAILED  no version key (or no file), or a battery's
-//                          mode could not be written
-DWORD ImportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries);
+//   ERROR_FUNCTION_FAILED  no version key (or no file), a mode the owner
+//                          could not have chosen, or a battery whose mode
+//                          could not be read or written; every battery then
+//                          keeps (or gets back) the mode it had
+// The modes written are the owner's: they replace what a refresh that died
+// recorded for those batteries. Call only while no refresh tool runs.
+DWORD ImportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries,
+                       ChargeModeWriter writer = WriteBatteryChargeMode);
 
 // Writes the present batteries' charge modes: 0, or the last error of the
 // first write that failed (ERROR_WRITE_FAULT when the writer set none).

@@ -64,6 +64,8 @@
 #define IDS_CONFIG_NO_PATH 228
 #define IDS_CONFIG_SCREEN_OPEN 229
 #define IDS_CONFIG_READ_FAILED 230
+// "/import" refused, and the charge mode dialog's OK, while a refresh runs.
+#define IDS_MODE_LOCKED_BY_REFRESH 234
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -51,6 +51,13 @@ void RunConfigCommand(HINSTANCE hInstance, const CommandLineMap& args, bool bImp
                       const CBatteryArray& batteries) {
     const std::wstring& path = args.at(bImport ? L"/import" : L"/export");
     DWORD result = CheckConfigPath(path.c_str());
+    // A running refresh has released one battery's mode and holds the
+    // other's; a mode imported now would stall or undo it.
+    if (result == 0 && bImport && IsRefreshToolRunning()) {
+        WriteLog(L"wWinMain", __LINE__, L"A refresh tool runs: the import is refused.\n");
+        WriteConsoleMessage(hInstance, IDS_MODE_LOCKED_BY_REFRESH);
+        return;
+    }
     if (result == 0)
         result = bImport ? ImportConfigFile(path.c_str(), batteries)
                          : ExportConfigFile(path.c_str(), batteries);

@@ -88,11 +88,6 @@ TEST_F(ConfigFileTest, OldAndPartialFilesUseChargeModeForBothBatteries) {
     ASSERT_EQ(0u, Import());
     EXPECT_EQ(80u, Mode(1));
     EXPECT_EQ(80u, Mode(2));
-
-    // Nothing to apply is still a successful import.
-    WriteFileText("[Version]\r\nVadovurConfigVersion=1.0.0.0\r\n[Setting]\r\nChargeMode1=0\r\n");
-    EXPECT_EQ(0u, Import());
-    EXPECT_EQ(80u, Mode(1));
 }
 
 TEST_F(ConfigFileTest, VersionAndMissingFilesAreRefused) {
@@ -105,17 +100,54 @@ TEST_F(ConfigFileTest, VersionAndMissingFilesAreRefused) {
     EXPECT_EQ(0u, Mode(1));
 }
 
-// Battery 1 refuses every mode while battery 2 takes its one: the import
-// must not report success for a battery that kept its old mode.
-TEST_F(ConfigFileTest, ImportFailsWhenAnyBatteryRefusesItsMode) {
-    Machine(L"profile=two\nbattery1.modesupport=0");
-    WriteFileText("[Version]\r\nVadovurConfigVersion=1.0.0.0\r\n[Setting]\r\nChargeMode1=80\r\n"
-                  "ChargeMode2=50\r\n");
+const char kHeader[] = "[Version]\r\nVadovurConfigVersion=1.0.0.0\r\n[Setting]\r\n";
+
+// A battery-2 write that fails after battery 2's mode was read.
+HRESULT FailBattery2(CBattery* battery, DWORD mode) {
+    return battery->GetBattNo() == 2 ? E_FAIL : zbmain::WriteBatteryChargeMode(battery, mode);
+}
+
+// A failed import leaves every battery as it was, whichever battery fails.
+TEST_F(ConfigFileTest, AFailedImportChangesNoBattery) {
+    WriteFileText(std::string(kHeader) + "ChargeMode1=0\r\nChargeMode2=0\r\n");
+    Machine(L"profile=two\nbattery1.chargemode=80\nbattery2.modesupport=0");
     EXPECT_EQ(static_cast<DWORD>(ERROR_FUNCTION_FAILED), Import());
+    EXPECT_EQ(80u, Mode(1));
+
+    Machine(L"profile=two\nbattery1.modesupport=0\nbattery2.chargemode=50");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FUNCTION_FAILED), Import());
+    EXPECT_EQ(50u, Mode(2));
+
+    // Battery 1 took its mode before battery 2's write failed: it gets its
+    // old one back.
+    Machine(L"profile=two\nbattery1.chargemode=80\nbattery2.chargemode=50");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FUNCTION_FAILED),
+              zbmain::ImportConfigFile(path_.c_str(), CBatteryArray(), FailBattery2));
+    EXPECT_EQ(80u, Mode(1));
     EXPECT_EQ(50u, Mode(2));
 }
 
-// Without battery 1 the file still carries its version, so it reads back.
+// Only the modes a person can choose reach the firmware; one other value
+// anywhere in the file refuses all of it.
+TEST_F(ConfigFileTest, ModesNoOneCanChooseRefuseTheWholeFile) {
+    Machine(L"profile=two\nbattery1.chargemode=80\nbattery2.chargemode=50");
+    for (const char* setting :
+         {"ChargeMode=5", "ChargeMode=128", "ChargeMode=208", "ChargeMode=49", "ChargeMode=81",
+          "ChargeMode=-2", "ChargeMode=abc", "ChargeMode1=0\r\nChargeMode2=5",
+          "ChargeMode=4294967295\r\nChargeMode1=0\r\nChargeMode2=0"}) {
+        WriteFileText(std::string(kHeader) + setting + "\r\n");
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FUNCTION_FAILED), Import()) << setting;
+        EXPECT_EQ(80u, Mode(1)) << setting;
+        EXPECT_EQ(50u, Mode(2)) << setting;
+    }
+    WriteFileText(std::string(kHeader) + "ChargeMode1=64\r\nChargeMode2=65\r\n");
+    EXPECT_EQ(0u, Import());
+    EXPECT_EQ(64u, Mode(1));
+    EXPECT_EQ(65u, Mode(2));
+}
+
+// Without battery 1 the file still carries its version, so it reads back,
+// and a lone per-battery key sets its own battery.
 TEST_F(ConfigFileTest, ExportWithoutBattery1CanBeImportedAgain) {
     Machine(L"profile=two\nbattery1.present=0\nbattery2.chargemode=80");
     ASSERT_EQ(0u, Export());
@@ -125,10 +157,18 @@ TEST_F(ConfigFileTest, ExportWithoutBattery1CanBeImportedAgain) {
     EXPECT_EQ(L"80", Key(L"Setting", L"ChargeMode2"));
 
     Machine(L"profile=two\nbattery1.present=0");
-    EXPECT_EQ(0u, Import()); // ChargeMode2 alone: nothing to apply
-    WriteFileText("[Version]\r\nVadovurConfigVersion=1.0.0.0\r\n[Setting]\r\nChargeMode=50\r\n");
     EXPECT_EQ(0u, Import());
-    EXPECT_EQ(50u, Mode(2));
+    EXPECT_EQ(80u, Mode(2));
+
+    Machine(L"profile=two\nbattery1.chargemode=80\nbattery2.chargemode=80");
+    WriteFileText(std::string(kHeader) + "ChargeMode1=50\r\n");
+    EXPECT_EQ(0u, Import());
+    EXPECT_EQ(50u, Mode(1));
+    EXPECT_EQ(80u, Mode(2));
+    WriteFileText(std::string(kHeader) + "ChargeMode=0\r\nChargeMode1=50\r\n");
+    EXPECT_EQ(0u, Import()) << "the old key still serves both";
+    EXPECT_EQ(0u, Mode(1));
+    EXPECT_EQ(0u, Mode(2));
 }
 
 // A writer that fails one key with ERROR_DISK_FULL, as a full disk would

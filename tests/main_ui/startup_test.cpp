@@ -2,6 +2,11 @@
 // command line's console messages, and the read-me on the first start.
 #include "main_ui_support.h"
 
+#include "battery/refresh_repair.h"
+#include "common/handles.h"
+#include "common/settings.h"
+#include "ipc/pipe.h"
+
 #include <psapi.h>
 
 #include <fstream>
@@ -26,6 +31,31 @@ std::wstring TempFile(const wchar_t* name) {
     wchar_t dir[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, dir);
     return std::wstring(dir) + name;
+}
+
+constexpr wchar_t kLockedByRefresh[] = L"リフレッシュ中のため、充電モードを変更できません。";
+
+// A configuration file that sets both batteries.
+std::wstring ModeFile(const wchar_t* name, const wchar_t* mode1, const wchar_t* mode2) {
+    const std::wstring file = TempFile(name);
+    DeleteFileW(file.c_str());
+    WritePrivateProfileStringW(L"Version", L"VadovurConfigVersion", L"1.0.0.0", file.c_str());
+    WritePrivateProfileStringW(L"Setting", L"ChargeMode1", mode1, file.c_str());
+    WritePrivateProfileStringW(L"Setting", L"ChargeMode2", mode2, file.c_str());
+    return file;
+}
+
+// Presses OK in a battery's charge mode dialog with the 50 % mode ticked;
+// the message box it answers with, or null.
+HWND ChooseFiftyPercent(MainScreen& main, UINT battNo) {
+    HWND dialog = main.OpenChargeMode(battNo);
+    if (!dialog)
+        return nullptr;
+    ui::ClickText(dialog, IDC_CM_50_TEXT);
+    if (!testenv::WaitUntil([&] { return ui::IsChecked(dialog, IDC_CM_50); }, ui::kWaitMs))
+        return nullptr;
+    ui::Click(dialog, IDOK);
+    return ui::WaitForMessageBox(main.Pid(), kTitle, 3000, dialog);
 }
 
 } // namespace
@@ -155,4 +185,84 @@ TEST_F(MainScreenTest, OpeningTheReadMeAgainAndAgainDoesNotGrowTheScreen) {
     openAndClose(40);
     // Each open leaked about 210 KB: 40 opens some 8 MB.
     EXPECT_LT(privateBytes(), before + 2 * 1024 * 1024);
+}
+
+// A running refresh tool (its mutex is enough) owns the charge modes until
+// it ends: "/import" and the charge mode dialog say so and change nothing.
+TEST_F(MainScreenTest, ChargeModesStayWhileARefreshToolRuns) {
+    SetUpMachine(L"two", [](sim::Machine& m) {
+        m.battery[0].chargeMode = 0;
+        m.battery[1].chargeMode = 80;
+    });
+    const std::wstring file = ModeFile(L"zbmain_busy.ini", L"50", L"50");
+    zb::UniqueHandle tool(CreateMutexW(nullptr, TRUE, REFRESH_TOOL_MUTEX_NAME));
+    ASSERT_TRUE(tool);
+    EXPECT_NE(std::wstring::npos, RunToEnd(L"/import \"" + file + L"\"").find(kLockedByRefresh));
+    EXPECT_EQ(0u, ReadBattery(1).chargeMode);
+    EXPECT_EQ(80u, ReadBattery(2).chargeMode);
+    {
+        MainScreen main;
+        ASSERT_TRUE(main.Ready());
+        HWND box = ChooseFiftyPercent(main, 1);
+        ASSERT_NE(nullptr, box);
+        EXPECT_NE(std::wstring::npos, ui::MessageBoxText(box).find(kLockedByRefresh));
+        ui::Answer(box, IDOK);
+        EXPECT_TRUE(testenv::WaitUntil([&] { return !IsWindow(box); }, ui::kWaitMs));
+        EXPECT_EQ(0u, ReadBattery(1).chargeMode);
+    }
+
+    tool.Reset();
+    EXPECT_EQ(L"", RunToEnd(L"/import \"" + file + L"\""));
+    EXPECT_EQ(50u, ReadBattery(1).chargeMode);
+    EXPECT_EQ(50u, ReadBattery(2).chargeMode);
+    DeleteFileW(file.c_str());
+}
+
+// A refresh that died left its records (battery 1 released from 80, battery
+// 2 held from 50). The modes the owner then sets, by import or in the
+// dialog, are the ones the later repair leaves in place.
+TEST_F(MainScreenTest, TheOwnersModeOutlivesADeadRefreshsRecord) {
+    SetUpMachine(L"two", [](sim::Machine& m) {
+        m.battery[0].chargeMode = 0;
+        m.battery[1].chargeMode = 5;
+    });
+    ASSERT_EQ(S_OK, SetRegRefreshOriginalMode(1, 80));
+    ASSERT_EQ(S_OK, SetRegRefreshOriginalMode(2, 50));
+    const std::wstring file = ModeFile(L"zbmain_owner.ini", L"0", L"0");
+    EXPECT_EQ(L"", RunToEnd(L"/import \"" + file + L"\""));
+    RepairAfterInterruptedRefresh();
+    EXPECT_EQ(0u, ReadBattery(1).chargeMode);
+    EXPECT_EQ(0u, ReadBattery(2).chargeMode);
+    DeleteFileW(file.c_str());
+
+    ASSERT_EQ(S_OK, SetRegRefreshOriginalMode(1, 80));
+    {
+        MainScreen main;
+        ASSERT_TRUE(main.Ready());
+        EXPECT_EQ(nullptr, ChooseFiftyPercent(main, 1)) << "no message expected";
+        EXPECT_TRUE(
+            testenv::WaitUntil([] { return ReadBattery(1).chargeMode == 50; }, ui::kWaitMs));
+    }
+    RepairAfterInterruptedRefresh();
+    EXPECT_EQ(50u, ReadBattery(1).chargeMode);
+}
+
+// A path the profile functions cannot take is a failed export, with or
+// without the trace: the file never came to be.
+TEST_F(MainScreenTest, AnExportThatWroteNothingIsAnError) {
+    SetUpMachine(L"two");
+    std::wstring unc = L"\\\\localhost\\C$\\";
+    while (unc.size() < 280)
+        unc += L"zbmain\\";
+    unc += L"zbmain.ini";
+    ASSERT_GT(unc.size(), 260u);
+    std::wstring messages[2];
+    for (DWORD log : {0u, 1u}) {
+        SetRefreshSetting(L"Log", log);
+        int code = -1;
+        messages[log] = RunToEnd(L"/export \"" + unc + L"\"", &code);
+        EXPECT_EQ(0, code);
+    }
+    EXPECT_NE(L"", messages[0]);
+    EXPECT_EQ(messages[0], messages[1]);
 }
