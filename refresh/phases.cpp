@@ -107,6 +107,59 @@ HRESULT StartRefresh(CBattery* pBattery) {
     return S_OK;
 }
 
+// Both charge phases wait for the battery to charge, and another program
+// (an import, a repair, anything that calls the firmware) may change its
+// charge mode meanwhile: held below its goal, the battery would keep the
+// phase, and the machine awake, for ever. So each tick checks that the
+// battery still has the mode the phase charges with. A level a person can
+// choose is taken as the owner's new choice: in the first charge the
+// battery gets it back after its refresh (and charges fully until then); in
+// the second charge it already has it. Anything else is overwritten. The
+// phase fails (status 7) when the mode cannot be put back.
+HRESULT KeepChargePhaseMode(CBattery* pBattery, RefreshPhaseState* pState, bool bFirstCharge) {
+    DWORD found = 0;
+    if (FAILED(pBattery->AslMethodRBCL(&found)))
+        return S_OK;                        // a battery without a charge mode has nothing to defend
+    DWORD wanted = pState->savedChargeMode; // the second charge: the mode given back
+    if (bFirstCharge)
+        wanted = pState->chargeModeMarked ? pState->savedChargeMode : CHARGEMODE_FULL;
+    if (found == wanted)
+        return S_OK;
+
+    const UINT battNo = pBattery->GetBattNo();
+    WriteLog(L"KeepChargePhaseMode", __LINE__,
+             L"Charge mode of battery %u changed to %d during charging (expected %d).\n", battNo,
+             found, wanted);
+    if (IsPersonChargeLevel(found, GetRegNotChargeLimit())) {
+        pState->savedChargeMode = found;
+        if (!bFirstCharge)
+            return S_OK;
+        pState->chargeModeMarked = false;
+        pState->chargeModeReleased = found != CHARGEMODE_FULL;
+        // The record is what a run that dies now would give back.
+        ForgetOriginalChargeMode(battNo);
+        if (pState->chargeModeReleased)
+            RecordOriginalChargeMode(battNo, found);
+        wanted = CHARGEMODE_FULL;
+        if (found == wanted)
+            return S_OK;
+    }
+
+    HRESULT hr = pBattery->AslMethodWBCL(wanted);
+    DWORD readBack = found;
+    if (SUCCEEDED(hr) && (FAILED(pBattery->AslMethodRBCL(&readBack)) || readBack != wanted))
+        hr = E_FAIL;
+    if (FAILED(hr)) {
+        LogRefreshError(IDS_ERR_CHARGE_MODE_RESTORE, GetLastError());
+        return FailPhase(pState, L"Could not change Charge Mode.", hr);
+    }
+    WriteLog(L"KeepChargePhaseMode", __LINE__, L"Charge mode of battery %u set back to %d.\n",
+             battNo, wanted);
+    WriteProgressLog(pState->live.battery, L"INFORMATION %s (%04X)", L"Changed charge mode.",
+                     wanted);
+    return S_OK;
+}
+
 // The start time of a battery's cool-down, taken at its first tick.
 LONGLONG ElapsedCoolDownMinutes(CoolDownClock& clock) {
     SYSTEMTIME now = {};
@@ -291,6 +344,9 @@ HRESULT ProcFirstCHGC(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery, RefreshP
              pState->live.progress.load());
     WriteProgressLog(pState->live.battery, L"CHARGING1  (Progress:%d %%, Capacity:%d %%)",
                      pState->live.progress.load(), capacity);
+    hr = KeepChargePhaseMode(pBattery, pState, true);
+    if (FAILED(hr))
+        return hr;
 
     const DWORD completeMax = GetRegBatteryChargeCompleteMax();
     const DWORD complete = GetRegBatteryChargeComplete();
@@ -490,6 +546,9 @@ HRESULT ProcSecondCHGC(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery,
 
     SYSTEM_POWER_STATUS sps;
     hr = ReadChargePhasePowerStatus(pBattery, pState, &sps);
+    if (FAILED(hr))
+        return hr;
+    hr = KeepChargePhaseMode(pBattery, pState, false);
     if (FAILED(hr))
         return hr;
 

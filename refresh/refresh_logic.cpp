@@ -53,6 +53,13 @@ ChargeModeAtStart DecideChargeModeAtStart(DWORD chargeMode) {
     return ChargeModeAtStart::Keep;
 }
 
+bool IsPersonChargeLevel(DWORD chargeMode, DWORD notChargeLimit) {
+    if (chargeMode == CHARGEMODE_FULL)
+        return true;
+    return chargeMode >= CHARGEMODE_50 && chargeMode <= CHARGEMODE_80 &&
+           chargeMode != notChargeLimit;
+}
+
 LONGLONG CalcElapsedMinutes(const SYSTEMTIME& start, const SYSTEMTIME& now) {
     LONGLONG startSeconds = 0;
     LONGLONG nowSeconds = 0;

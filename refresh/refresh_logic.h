@@ -48,6 +48,10 @@ enum class ChargeModeAtStart {
 };
 ChargeModeAtStart DecideChargeModeAtStart(DWORD chargeMode);
 
+// A level a person can choose for a battery: full (0) or 50..80. The
+// hold-off limit and the bit-7 mark are written by programs only.
+bool IsPersonChargeLevel(DWORD chargeMode, DWORD notChargeLimit);
+
 // ---------------------------------------------------------------------------
 // Cool-down clocks
 

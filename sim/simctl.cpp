@@ -387,6 +387,10 @@ int ReportRuns(const std::vector<simtasks::DueRun>& runs) {
             Out(sim::FormatText(L"%s (%s) waits for the machine to resume\n", run.path.c_str(),
                                 run.boundary.c_str()));
             break;
+        case simtasks::DueRun::Skipped:
+            Out(sim::FormatText(L"%s (%s) was missed and does not start late\n", run.path.c_str(),
+                                run.boundary.c_str()));
+            break;
         case simtasks::DueRun::Failed:
             code = Error(kExitFailed, sim::FormatText(L"%s could not run: error %lu",
                                                       run.path.c_str(), run.error));

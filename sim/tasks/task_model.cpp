@@ -59,6 +59,10 @@ bool TaskWakeToRun(const XmlNode& task) {
     return PathBool(task, L"Settings/WakeToRun", false);
 }
 
+bool TaskStartWhenAvailable(const XmlNode& task) {
+    return PathBool(task, L"Settings/StartWhenAvailable", false);
+}
+
 bool FirstExec(const XmlNode& task, ExecInfo* exec) {
     XmlPtr actions = Child(task, L"Actions");
     if (!actions)

@@ -28,6 +28,9 @@ std::vector<TriggerInfo> Triggers(const XmlNode& task);
 
 bool TaskEnabled(const XmlNode& task);   // Settings/Enabled, default true
 bool TaskWakeToRun(const XmlNode& task); // Settings/WakeToRun, default false
+// Settings/StartWhenAvailable, default false: a start that was missed runs
+// late only when this is set.
+bool TaskStartWhenAvailable(const XmlNode& task);
 
 struct ExecInfo {
     std::wstring command, arguments, workingDirectory;

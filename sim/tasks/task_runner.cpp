@@ -18,6 +18,20 @@ bool MachineAsleep() {
     return sim::ReadMachine(&m) == 0 && m.suspended;
 }
 
+// A start more than a minute before the clock's look was missed.
+bool IsMissed(const SYSTEMTIME& when, const SYSTEMTIME& at) {
+    FILETIME whenFile = {};
+    FILETIME atFile = {};
+    if (!SystemTimeToFileTime(&when, &whenFile) || !SystemTimeToFileTime(&at, &atFile))
+        return true;
+    const ULONGLONG kMinute = 60ULL * 10000000ULL;
+    const ULONGLONG whenValue =
+        (static_cast<ULONGLONG>(whenFile.dwHighDateTime) << 32) | whenFile.dwLowDateTime;
+    const ULONGLONG atValue =
+        (static_cast<ULONGLONG>(atFile.dwHighDateTime) << 32) | atFile.dwLowDateTime;
+    return atValue >= whenValue + kMinute;
+}
+
 DueRun Run(const std::wstring& path, const std::wstring& boundary, DueRun::Outcome success) {
     const DWORD rc = FireTask(path);
     return DueRun{path, boundary, rc ? DueRun::Failed : success, rc};
@@ -67,6 +81,8 @@ DWORD RunDueTasks(const SYSTEMTIME& at, std::vector<DueRun>* runs) {
     struct Due {
         std::wstring path, boundary;
         bool wake;
+        bool missed;        // not started at its time
+        bool whenAvailable; // StartWhenAvailable
     };
     std::vector<Due> due;
     {
@@ -87,13 +103,17 @@ DWORD RunDueTasks(const SYSTEMTIME& at, std::vector<DueRun>* runs) {
             // Marked as fired at once: a second "due" does not run it again,
             // whatever happens to this run.
             SetFiredBoundary(path, boundary);
-            due.push_back(Due{path, boundary, TaskWakeToRun(*task)});
+            due.push_back(Due{path, boundary, TaskWakeToRun(*task), IsMissed(when, at),
+                              TaskStartWhenAvailable(*task)});
         }
     }
     for (const Due& d : due) {
-        if (!MachineAsleep()) {
+        const bool asleep = MachineAsleep();
+        if ((d.missed || (asleep && !d.wake)) && !d.whenAvailable) {
+            runs->push_back(DueRun{d.path, d.boundary, DueRun::Skipped, 0});
+        } else if (!asleep) {
             runs->push_back(Run(d.path, d.boundary, DueRun::Ran));
-        } else if (d.wake) {
+        } else if (d.wake && !d.missed) {
             if (DWORD rc = SimResume()) {
                 runs->push_back(DueRun{d.path, d.boundary, DueRun::Failed, rc});
                 continue;

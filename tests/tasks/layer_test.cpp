@@ -16,16 +16,6 @@ using namespace taskstest;
 const wchar_t kTask[] = L"zbtest Battery Refresh";
 const wchar_t kModule[] = L"C:\\Program Files\\VADOvur\\zbRefresh.exe";
 
-SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
-    SYSTEMTIME t = {};
-    t.wYear = year;
-    t.wMonth = month;
-    t.wDay = day;
-    t.wHour = hour;
-    t.wMinute = minute;
-    return t;
-}
-
 HRESULT Add(const SYSTEMTIME& start, const wchar_t* args, const wchar_t* password = L"") {
     return TASKHLPER_Add(kModule, kTask, L"\\", L"author", L"runs the refresh", &start, TRUE, args,
                          L"user", password, FALSE, nullptr, L"");

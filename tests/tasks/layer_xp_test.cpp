@@ -70,12 +70,7 @@ protected:
     }
 
     HRESULT Add(BOOL wake, BOOL idleOnly, const wchar_t* password = L"secret") {
-        SYSTEMTIME start = {};
-        start.wYear = 2031;
-        start.wMonth = 5;
-        start.wDay = 6;
-        start.wHour = 7;
-        start.wMinute = 8;
+        const SYSTEMTIME start = Time(2031, 5, 6, 7, 8);
         // Task Scheduler 1.0 keeps an application path only when the file
         // exists: the refresh tool beside this program, as the suite has it.
         const std::wstring module = testenv::BinDir() + L"zbRefresh.exe";

@@ -2,6 +2,7 @@
 // store, and simctl's clock running what is due on the simulated notebook.
 #include "tasks/tasks_test_support.h"
 
+#include "main/task_scheduler.h"
 #include "sim/machine.h"
 #include "sim/tasks/task_store.h"
 
@@ -166,7 +167,7 @@ TEST_F(SimTasks, DueTasksWakeTheNotebookOrWaitForResume) {
                        L" /tn \"zbtest wake\""));
     ASSERT_EQ(0, Schtasks(L"/create /xml " +
                           Quoted(XmlFile(L"zbtest_l.xml",
-                                         MarkerTaskXml(laterMarker, laterTrigger, false))) +
+                                         MarkerTaskXml(laterMarker, laterTrigger, false, true))) +
                           L" /tn \"zbtest later\""));
     ASSERT_EQ(0, Simctl(L"tasks"));
 
@@ -181,7 +182,8 @@ TEST_F(SimTasks, DueTasksWakeTheNotebookOrWaitForResume) {
         testenv::WaitUntil([&] { return testenv::ReadFileBytes(wakeMarker).size() > 0; }, 20000))
         << "the wake task's action did not run";
 
-    // A task without the wake flag waits for the notebook, and runs once.
+    // A task without the wake flag that may start late waits for the
+    // notebook, and runs once.
     ASSERT_EQ(0, Simctl(L"suspend"));
     ASSERT_EQ(0, Simctl(L"tasks due --at \"2031-05-06 09:00\""));
     EXPECT_TRUE(Asleep());
@@ -200,6 +202,38 @@ TEST_F(SimTasks, DueTasksWakeTheNotebookOrWaitForResume) {
     DeleteFileW(laterMarker.c_str());
     EXPECT_EQ(2, Simctl(L"tasks due --at \"2031-13-01 00:00\""));
     EXPECT_EQ(2, Simctl(L"tasks fire \"zbtest missing\""));
+}
+
+// A reservation registered as the main screen does (start when available
+// off) whose time passed while nobody looked, here two years: it is not
+// started late, not now and not at a later look. A task that may start late
+// runs at that look.
+TEST_F(SimTasks, AMissedStartRunsLateOnlyWhenTheTaskMayStartWhenAvailable) {
+    ASSERT_EQ(0, Simctl(L"setup one"));
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+    const std::wstring missedMarker = MarkerPath(L"zbtest_missed.txt");
+    const std::wstring lateMarker = MarkerPath(L"zbtest_late.txt");
+    const SYSTEMTIME start = Time(2031, 5, 6, 7, 8);
+    ASSERT_EQ(S_OK, TASKHLPER_Add(cmd.c_str(), L"zbtest reservation", L"\\", L"author", L"refresh",
+                                  &start, TRUE, (L"/c cd > \"" + missedMarker + L"\"").c_str(),
+                                  L"user", L"", FALSE, nullptr, L""));
+    const wchar_t trigger[] =
+        L"<TimeTrigger><StartBoundary>2031-05-06T07:08:00</StartBoundary></TimeTrigger>";
+    ASSERT_EQ(0, Schtasks(L"/create /xml " +
+                          Quoted(XmlFile(L"zbtest_late.xml",
+                                         MarkerTaskXml(lateMarker, trigger, false, true))) +
+                          L" /tn \"zbtest late\""));
+
+    ASSERT_EQ(0, Simctl(L"tasks due --at \"2033-05-06 07:08\""));
+    EXPECT_TRUE(Ran(L"\\zbtest late")) << "a task that may start late did not";
+    EXPECT_TRUE(
+        testenv::WaitUntil([&] { return testenv::ReadFileBytes(lateMarker).size() > 0; }, 20000));
+    ASSERT_EQ(0, Simctl(L"tasks due --at \"2033-05-06 07:09\""));
+    EXPECT_FALSE(Ran(L"\\zbtest reservation")) << "the missed reservation ran late";
+    DeleteFileW(missedMarker.c_str());
+    DeleteFileW(lateMarker.c_str());
 }
 
 } // namespace

@@ -51,7 +51,18 @@ std::wstring MarkerPath(const wchar_t* name) {
     return path;
 }
 
-std::wstring MarkerTaskXml(const std::wstring& marker, const wchar_t* triggers, bool wake) {
+SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
+    SYSTEMTIME t = {};
+    t.wYear = year;
+    t.wMonth = month;
+    t.wDay = day;
+    t.wHour = hour;
+    t.wMinute = minute;
+    return t;
+}
+
+std::wstring MarkerTaskXml(const std::wstring& marker, const wchar_t* triggers, bool wake,
+                           bool startWhenAvailable) {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
     return std::wstring(L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
@@ -59,7 +70,8 @@ std::wstring MarkerTaskXml(const std::wstring& marker, const wchar_t* triggers, 
                         L"xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
                         L"  <Triggers>") +
            triggers + L"</Triggers>\r\n  <Settings><WakeToRun>" + (wake ? L"true" : L"false") +
-           L"</WakeToRun></Settings>\r\n"
+           L"</WakeToRun><StartWhenAvailable>" + (startWhenAvailable ? L"true" : L"false") +
+           L"</StartWhenAvailable></Settings>\r\n"
            L"  <Actions Context=\"Author\"><Exec><Command>" +
            system + L"\\cmd.exe</Command><Arguments>/c cd &gt; \"" + marker +
            L"\"</Arguments><WorkingDirectory>" + system +

@@ -28,8 +28,12 @@ size_t Count(const std::wstring& haystack, const std::wstring& text);
 // A fresh file path in the temporary folder for an action to write.
 std::wstring MarkerPath(const wchar_t* name);
 
+// A local time to the minute.
+SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute);
+
 // Task XML that runs cmd.exe writing its working directory to marker.
-std::wstring MarkerTaskXml(const std::wstring& marker, const wchar_t* triggers, bool wake);
+std::wstring MarkerTaskXml(const std::wstring& marker, const wchar_t* triggers, bool wake,
+                           bool startWhenAvailable = false);
 
 // Writes text as a UTF-16 file with its byte-order mark.
 void WriteUtf16File(const std::wstring& path, const std::wstring& text);
