@@ -66,6 +66,18 @@ void OwnerChargeModeWritten(UINT uiBattNo) {
                  L"Battery %u: the record could not be deleted. hr: %08x.\n", uiBattNo, hr);
 }
 
+void SetEveryChargeModeFull(void (*onFailure)(UINT uiBattNo, HRESULT hr)) {
+    CBatteryArray batteries;
+    for (UINT battNo = 1; battNo <= 2; ++battNo) {
+        CBattery* pBattery = batteries.GetBattery(battNo);
+        if (!pBattery || !pBattery->IsChargeModeSupported())
+            continue;
+        const HRESULT hr = pBattery->SetChargeMode(CHARGEMODE_FULL);
+        if (FAILED(hr) && onFailure)
+            onFailure(battNo, hr);
+    }
+}
+
 void PauseBetweenRefreshSwitches() {
     const DWORD delay = GetRegADCHDelay();
     if (delay != 0)

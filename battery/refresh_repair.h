@@ -28,6 +28,11 @@ void ForgetOriginalChargeMode(UINT uiBattNo);
 // running tool still needs its record.
 void OwnerChargeModeWritten(UINT uiBattNo);
 
+// Every present battery that supports charge modes charges fully again
+// (mode 0): the scheduler's reset on request, and the suite's removal.
+// onFailure, when given, hears of each write that failed.
+void SetEveryChargeModeFull(void (*onFailure)(UINT uiBattNo, HRESULT hr));
+
 // The "ADCHDelay" pause between the two firmware switches (none when 0).
 void PauseBetweenRefreshSwitches();
 

@@ -1,9 +1,9 @@
 // The install helpers (instzbw.exe with the device library, instzb.exe
 // without): what the product's installer runs after the files are in place
-// ("/Commit"), before they are removed ("/Uninstall"), and what a person
-// runs by hand in the program folder ("/StandAlone"). One pass, no window,
-// exit code 0 whatever happens: a failed step only skips the rest of its
-// own action.
+// ("/Commit", also at a repair), before they are removed ("/Uninstall"),
+// and what a person runs by hand in the program folder ("/StandAlone").
+// One pass, no window, exit code 0 whatever happens: a failed step only
+// skips the rest of its own action.
 #pragma once
 
 #include <windows.h>
@@ -14,12 +14,10 @@
 
 namespace zbinstall {
 
-// Sent to the scheduler's window: put every battery back to full charging.
-constexpr UINT WM_USER_RESETCHARGEMODE = 0x8603;
-
-// The scheduler's window class, its fixed place and its App Paths entry.
+// The scheduler's window class and its App Paths entry;
+// the main screen's window class.
 constexpr wchar_t kSchedulerClass[] = L"zbSched";
-constexpr wchar_t kSchedulerFixedPath[] = L"C:\\Program Files\\VADOvur\\zbSched.exe";
+constexpr wchar_t kMainClass[] = L"zbMain";
 constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
 // Task names the system's SCHTASKS tool knows the suite's tasks by.
@@ -36,7 +34,8 @@ struct ActionSet {
     bool pathFromAppPaths = false;  // scheduler path from App Paths ...
     bool registerSchedTask = false; // ... and its logon task from ".run.xml"
     bool pathFromOwnFolder = false; // scheduler path beside the helper
-    bool resetChargeModes = false;  // delete the repair task, tell the scheduler
+    bool removeFromMachine = false; // end the suite's work, reset the batteries,
+                                    // delete the tasks and the settings key
     bool importRegFile = false;     // "regedit /s" on ".reg"
     bool deleteRegFile = false;     // ... and delete the file afterwards
     bool registerRepairTask = false;
@@ -52,10 +51,11 @@ ActionSet ChooseActions(const CommandLineMap& args, bool withDeviceLibrary);
 // The word after "/DELAY" (possibly empty), or kNoDelay without "/DELAY".
 std::wstring DelayText(const CommandLineMap& args);
 
-// The commands the tools are run with, before they are converted to the
-// ANSI code page. Each is limited to 260 characters; false when it does not
-// fit (the command is then not run).
-//   SCHTASKS /create /xml "<P><suffix>" /tn <task>            (one space at the end)
+// The commands the tools are run with. Each is limited to 260 characters;
+// false when it does not fit (the command is then not run). A task is
+// created with /F: at a repair or reinstall it replaces the one there, which
+// may be disabled or damaged.
+//   SCHTASKS /create /xml "<P><suffix>" /tn <task> /F
 //   SCHTASKS /Change /Delay <delay> /tn <task>                (one space at the end)
 //   regedit /s "<P>.reg"
 bool FormatCreateTaskCommand(LPCWSTR lpszSchedPath, LPCWSTR lpszSuffix, LPCWSTR lpszTask,
@@ -80,10 +80,15 @@ DWORD RepairKeyRights(HKEY hKey);
 // on each of its direct sub-keys.
 void WidenRegistryRights();
 
-// The device library's install and uninstall operations; null in instzb.
+// The device library's install and uninstall operations, and the removal's
+// work on the batteries through it; null in instzb.
 struct DeviceLibrary {
     int(WINAPI* onInstall)() = nullptr;
     int(WINAPI* onUninstall)() = nullptr;
+    // With no refresh tool running any more: puts right what a refresh that
+    // was cut off left (charge modes, firmware refresh, power plan), then
+    // sets every present battery back to full charge.
+    void (*putBatteriesBack)() = nullptr;
 };
 
 // The whole run for a command line. Always 0, the helpers' exit code.

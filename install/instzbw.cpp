@@ -1,5 +1,6 @@
 // instzbw.exe: the install helper with the notebook's device library.
 #include "battery/cellio.h"
+#include "install/battery_reset.h"
 #include "install/install_actions.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
@@ -8,5 +9,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     zbinstall::DeviceLibrary device;
     device.onInstall = CellioOnInstall;
     device.onUninstall = CellioOnUninstall;
+    device.putBatteriesBack = zbinstall::PutBatteriesBack;
     return zbinstall::RunInstallHelper(args, device);
 }

@@ -98,10 +98,12 @@ def main():
 """
         refs.append('      <ComponentRef Id="C_MenuShortcut"/>\n')
 
-    # The scheduler the uninstall helper started (or the user's) holds its
-    # program and the device library open: it is ended, as the user, after
-    # the charge modes were reset and before the files go, so that the
-    # removal leaves nothing behind until the next restart.
+    # The user's scheduler holds its program and the device library open. On
+    # Windows it runs in the user's session, where the uninstall helper
+    # (SYSTEM, session 0) cannot see its window: it is ended as the user,
+    # after the helper's work and before the files go, so that the removal
+    # leaves nothing behind until the next restart. "/end" starts nothing
+    # when no scheduler runs.
     scheduler_end_action = scheduler_end_step = ""
     if "zbSched.exe" in names:
         scheduler_end_action = f"""    <CustomAction Id="SchedulerEnd" FileKey="{file_id('zbSched.exe')}" ExeCommand="/end"
@@ -129,8 +131,10 @@ def main():
     <Feature Id="Main" Level="1">
 {''.join(refs)}    </Feature>
     <!-- The install helper with the installer's rights once everything is in
-         place (files and App Paths), and before the files go at removal; its
-         result is ignored. Sequence numbers: wixl 0.101 ignores Before and
+         place (files and App Paths), at install and at a repair (which puts
+         the helper's files back and replaces both tasks), and before the
+         files go at removal (ends a refresh, resets the batteries, deletes
+         the tasks and the settings key); its result is ignored. Sequence numbers: wixl 0.101 ignores Before and
          After (6590 is just before InstallFinalize, 3490 before RemoveFiles). -->
     <CustomAction Id="HelperCommit" FileKey="{file_id('instzbw.exe')}" ExeCommand="/Commit"
                   Execute="deferred" Impersonate="no" Return="ignore"/>

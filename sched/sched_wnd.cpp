@@ -287,15 +287,9 @@ void OnIconEvent(HWND hWnd, SchedState& state, UINT uMsg, LPARAM lParam) {
 }
 
 void OnResetChargeMode() {
-    CBatteryArray batteries;
-    for (UINT battNo = 1; battNo <= 2; ++battNo) {
-        CBattery* pBattery = batteries.GetBattery(battNo);
-        if (!pBattery || !pBattery->IsChargeModeSupported())
-            continue;
-        const HRESULT hr = pBattery->SetChargeMode(CHARGEMODE_FULL);
-        if (FAILED(hr))
-            WriteSchedError(IDS_ERR_RESET_CHARGEMODE, static_cast<DWORD>(hr));
-    }
+    SetEveryChargeModeFull([](UINT /*uiBattNo*/, HRESULT hr) {
+        WriteSchedError(IDS_ERR_RESET_CHARGEMODE, static_cast<DWORD>(hr));
+    });
 }
 
 bool IsReminderToast(WPARAM kind) {

@@ -1,5 +1,6 @@
 // zbSched.exe: the resident scheduler. One instance per session; a second
-// one exits at once, and with "/end" closes the first.
+// one exits at once, and with "/end" closes the first. "/end" alone starts
+// nothing.
 #include <windows.h>
 
 #include <locale.h>
@@ -39,10 +40,16 @@ void LogProcessCost(LPCWSTR lpszWhen, unsigned long messages, unsigned long time
 } // namespace
 
 int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int /*nCmdShow*/) {
+    const bool endRequest = lpCmdLine && wcsstr(lpCmdLine, L"/end");
     zb::UniqueHandle instanceMutex(CreateMutexW(nullptr, FALSE, zbsched::SCHED_MUTEX_NAME));
     const DWORD dwErr = GetLastError();
+    // "/end" only ever ends a scheduler: with none running there is nothing
+    // to do, and staying resident would leave the package's removal a
+    // scheduler it started itself, holding the program's files.
+    if (endRequest && dwErr != ERROR_ALREADY_EXISTS && dwErr != ERROR_ACCESS_DENIED)
+        return 0;
     if (dwErr == ERROR_ALREADY_EXISTS || dwErr == ERROR_ACCESS_DENIED) {
-        if (lpCmdLine && wcsstr(lpCmdLine, L"/end")) {
+        if (endRequest) {
             WCHAR szClass[100] = {};
             LoadStringW(hInstance, IDS_CLASS_NAME, szClass, static_cast<int>(ARRAYSIZE(szClass)));
             HWND hFirst = FindWindowW(szClass, nullptr);

@@ -4,6 +4,7 @@
 
 #include <aclapi.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +61,20 @@ std::wstring TaskText(const wchar_t* name) {
     if (sim::ReadWholeFile(TaskFile(name).c_str(), &bytes, &error))
         sim::DecodeText(bytes, &text);
     return text;
+}
+
+std::vector<DWORD> ProcessesNamed(const wchar_t* exe) {
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return found;
+    PROCESSENTRY32W entry = {sizeof(entry)};
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry))
+        if (lstrcmpiW(entry.szExeFile, exe) == 0)
+            found.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return found;
 }
 
 // Access masks of the Users group's grants on a key of HKLM.

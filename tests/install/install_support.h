@@ -24,6 +24,9 @@ std::vector<std::wstring> Recorded();
 std::wstring TaskFile(const wchar_t* name);
 std::wstring TaskText(const wchar_t* name);
 
+// Ids of the processes of this program name now running, in any folder.
+std::vector<DWORD> ProcessesNamed(const wchar_t* exe);
+
 // Access masks of the Users group's grants on a key of HKLM.
 std::vector<ACCESS_MASK> UsersGrants(const wchar_t* subkey);
 

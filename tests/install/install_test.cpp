@@ -1,7 +1,7 @@
 // The install helpers as the installer runs them: the commands they give
 // the system's SCHTASKS and regedit (read back from the simulated tools'
 // record), the files beside the scheduler, the registry rights, and the
-// charge-mode reset at removal.
+// removal's work on the batteries, tasks and settings.
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -108,10 +108,10 @@ TEST_F(InstallHelperTest, CommitWinsOverUninstall) {
 
     const std::wstring p = L"\"" + scheduler;
     const std::vector<std::wstring> expected = {
-        L"schtasks|SCHTASKS /create /xml " + p + L".run.xml\" /tn zelZbSchedRun ",
+        L"schtasks|SCHTASKS /create /xml " + p + L".run.xml\" /tn zelZbSchedRun /F",
         L"schtasks|SCHTASKS /Change /Delay 0000:00 /tn zelZbSchedRun ",
         L"regedit|regedit /s " + p + L".reg\"",
-        L"schtasks|SCHTASKS /create /xml " + p + L".xml\" /tn vadOvurRegFix ",
+        L"schtasks|SCHTASKS /create /xml " + p + L".xml\" /tn vadOvurRegFix /F",
         L"schtasks|SCHTASKS /Change /Delay 0000:00 /tn vadOvurRegFix ",
     };
     EXPECT_EQ(expected, Recorded());
@@ -203,18 +203,26 @@ TEST_F(InstallHelperTest, StandAloneKeepsTheRegistryFileAndNoSwitchDoesNothing) 
     EXPECT_EQ(0u, InstallCalls());
 }
 
-// At removal the repair task goes and the scheduler, started from its fixed
-// place when it is not running, is told to reset the charge modes. Its path
-// is quoted: a "C:\Program.exe" is never started. "/StandAlone" beside
-// "/Uninstall" adds nothing.
-TEST_F(InstallHelperTest, UninstallStartsTheSchedulerQuotedAndResets) {
+// At removal the helper starts no scheduler (not even the one at its fixed
+// place, nor a "C:\Program.exe"), sets both batteries to full charge
+// itself, and deletes both tasks and the settings key; the person's own
+// settings stay. "/StandAlone" beside "/Uninstall" adds nothing.
+TEST_F(InstallHelperTest, UninstallResetsTheBatteriesItselfAndLeavesNothing) {
     const std::wstring scheduler = ProgramFolder() + L"zbSched.exe";
     const std::wstring fake = testenv::BinDir() + L"fake_scheduler.exe";
     ASSERT_TRUE(CopyFileW(fake.c_str(), scheduler.c_str(), FALSE));
     const std::wstring decoy = L"C:\\Program.exe";
     ASSERT_TRUE(CopyFileW(fake.c_str(), decoy.c_str(), FALSE));
     PutInstallerFiles(scheduler);
-    WriteUtf16(TaskFile(L"vadOvurRegFix"), kTaskXml);
+    for (const wchar_t* task : {L"zelZbSchedRun", L"vadOvurRegFix"})
+        WriteUtf16(TaskFile(task), kTaskXml);
+    ASSERT_EQ(0u, sim::Modify([](sim::Machine& m) -> DWORD {
+                  m.battery[0].chargeMode = 80;
+                  m.battery[1].chargeMode = 50;
+                  return 0;
+              }));
+    ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, L"Log", 0));
+    ASSERT_EQ(S_OK, CReg::SetDW(HKEY_CURRENT_USER, SETTINGS_KEY_MAIN, L"ReadMeCheck", 1));
 
     const int rc = RunProgram(L"instzbw.exe", L"/Uninstall /StandAlone", 60000);
     HWND window = FindWindowW(L"zbSched", nullptr);
@@ -223,15 +231,24 @@ TEST_F(InstallHelperTest, UninstallStartsTheSchedulerQuotedAndResets) {
     DeleteFileW(decoy.c_str());
     ASSERT_EQ(0, rc);
 
-    EXPECT_EQ(std::vector<std::wstring>{L"schtasks|SCHTASKS /Delete /TN vadOvurRegFix /F"},
+    EXPECT_EQ((std::vector<std::wstring>{L"schtasks|SCHTASKS /Delete /TN zelZbSchedRun /F",
+                                         L"schtasks|SCHTASKS /Delete /TN vadOvurRegFix /F"}),
               Recorded());
-    EXPECT_FALSE(Exists(TaskFile(L"vadOvurRegFix")));
-    // Started until its window shows, and only ever from the quoted path.
-    const std::wstring starts = FakeSchedulerRecord(L"Starts");
-    EXPECT_EQ(0u, starts.find(scheduler + L";")) << starts;
-    EXPECT_EQ(std::wstring::npos, starts.find(decoy)) << starts;
-    EXPECT_EQ(L"0,0;", FakeSchedulerRecord(L"Resets"));
+    for (const wchar_t* task : {L"zelZbSchedRun", L"vadOvurRegFix"})
+        EXPECT_FALSE(Exists(TaskFile(task))) << task;
+    EXPECT_EQ(nullptr, window);
+    EXPECT_TRUE(FakeSchedulerRecord(L"Starts").empty());
+    sim::Machine m = {};
+    ASSERT_EQ(0u, sim::ReadMachine(&m));
+    EXPECT_EQ(0u, m.battery[0].chargeMode);
+    EXPECT_EQ(0u, m.battery[1].chargeMode);
     EXPECT_EQ(1u, UninstallCalls());
+    HKEY key = nullptr;
+    EXPECT_NE(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_MAIN, 0, KEY_READ, &key));
+    if (key)
+        RegCloseKey(key);
+    EXPECT_EQ(1u, GetRegReadMeCheck());
     EXPECT_TRUE(Exists(scheduler + L".reg"));
 }
 
