@@ -182,6 +182,12 @@ private:
 };
 
 // IUnknown and IDispatch for every object; late binding is not offered.
+class NodeRef;
+
+// Asked of an object to learn whether this module made it (see PartOf).
+const IID kOwnObject = {
+    0x5a1b0e27, 0x3c4d, 0x4f6e, {0x9a, 0x21, 0x7d, 0x10, 0x4b, 0x8e, 0x62, 0x5c}};
+
 template <typename I> class ComObject : public I {
 public:
     ComObject() { InterlockedIncrement(&g_objects); }
@@ -194,7 +200,7 @@ public:
             return E_POINTER;
         *ppv = nullptr;
         if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
-            !Implements(riid))
+            !IsEqualIID(riid, kOwnObject) && !Implements(riid))
             return E_NOINTERFACE;
         *ppv = static_cast<I*>(this);
         this->AddRef();
@@ -224,6 +230,10 @@ public:
 
 protected:
     virtual bool Implements(REFIID riid) const = 0;
+
+public:
+    // The part of a definition's tree this object edits, if it is one.
+    virtual const NodeRef* Part() const { return nullptr; }
 
 private:
     LONG refs_ = 1;
@@ -378,6 +388,7 @@ private:
 
 class RegistrationInfo : public ComObject<IRegistrationInfo>, NodeRef {
 public:
+    const NodeRef* Part() const override { return this; }
     explicit RegistrationInfo(XmlPtr root) : NodeRef(std::move(root), L"RegistrationInfo") {}
     TEXT_PROPERTY(Description, L"Description", nullptr)
     TEXT_PROPERTY(Author, L"Author", nullptr)
@@ -418,6 +429,7 @@ std::wstring LogonTypeText(TASK_LOGON_TYPE type) {
 
 class Principal : public ComObject<IPrincipal>, NodeRef {
 public:
+    const NodeRef* Part() const override { return this; }
     explicit Principal(XmlPtr root) : NodeRef(std::move(root), L"Principals/Principal") {}
     HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) override { return GetAttr(L"id", id); }
     HRESULT STDMETHODCALLTYPE put_Id(BSTR id) override { return PutAttr(L"id", id); }
@@ -471,6 +483,7 @@ const wchar_t* const kInstancePolicies[] = {L"Parallel", L"Queue", L"IgnoreNew",
 
 class TaskSettings : public ComObject<ITaskSettings>, NodeRef {
 public:
+    const NodeRef* Part() const override { return this; }
     explicit TaskSettings(XmlPtr root) : NodeRef(root, L"Settings"), root_(std::move(root)) {}
     BOOL_PROPERTY(AllowDemandStart, L"AllowStartOnDemand", true)
     BOOL_PROPERTY(StopIfGoingOnBatteries, L"StopIfGoingOnBatteries", true)
@@ -484,8 +497,24 @@ public:
     BOOL_PROPERTY(WakeToRun, L"WakeToRun", false)
     TEXT_PROPERTY(ExecutionTimeLimit, L"ExecutionTimeLimit", L"PT72H")
     TEXT_PROPERTY(DeleteExpiredTaskAfter, L"DeleteExpiredTaskAfter", nullptr)
-    NOTIMPL_PROPERTY(RestartInterval, BSTR*, BSTR)
-    NOTIMPL_PROPERTY(RestartCount, INT*, INT)
+    // RestartOnFailure holds the interval and the count; it goes when both do.
+    HRESULT STDMETHODCALLTYPE get_RestartInterval(BSTR* interval) override {
+        return GetText(L"RestartOnFailure/Interval", nullptr, interval);
+    }
+    HRESULT STDMETHODCALLTYPE put_RestartInterval(BSTR interval) override {
+        return PutRestart(L"Interval", interval && interval[0] ? In(interval) : L"");
+    }
+    HRESULT STDMETHODCALLTYPE get_RestartCount(INT* count) override {
+        if (!count)
+            return E_POINTER;
+        *count = _wtoi(ReadText(L"RestartOnFailure/Count", L"0").c_str());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_RestartCount(INT count) override {
+        if (count < 0)
+            return E_INVALIDARG;
+        return PutRestart(L"Count", count ? std::to_wstring(count) : L"");
+    }
     NOTIMPL_PROPERTY(XmlText, BSTR*, BSTR)
     NOTIMPL_PROPERTY(NetworkSettings, INetworkSettings**, INetworkSettings*)
 
@@ -521,13 +550,13 @@ public:
             return E_POINTER;
         const wchar_t* version = root_->Attribute(L"version");
         const std::wstring text = version ? version : L"1.2";
-        *level = text == L"1.1" ? TASK_COMPATIBILITY_AT
-                                : static_cast<TASK_COMPATIBILITY>(_wtoi(text.c_str() + 2));
+        *level = static_cast<TASK_COMPATIBILITY>(text.size() > 2 ? _wtoi(text.c_str() + 2) : 2);
         return S_OK;
     }
+    // Schema 1.0 is AT, 1.1 Task Scheduler 1.0, 1.2 Vista, up to 1.6 (V2_4).
     HRESULT STDMETHODCALLTYPE put_Compatibility(TASK_COMPATIBILITY level) override {
-        if (level < TASK_COMPATIBILITY_V2 || level > 4)
-            return E_NOTIMPL;
+        if (level < TASK_COMPATIBILITY_AT || level > 6)
+            return E_INVALIDARG;
         root_->SetAttribute(L"version", L"1." + std::to_wstring(static_cast<int>(level)));
         return S_OK;
     }
@@ -540,6 +569,17 @@ protected:
     bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskSettings); }
 
 private:
+    HRESULT PutRestart(const wchar_t* child, const std::wstring& value) {
+        XmlNode& restart = *EnsureChild(Node(), L"RestartOnFailure");
+        if (value.empty())
+            RemoveChild(restart, child);
+        else
+            SetPathText(restart, child, value);
+        if (restart.children.empty())
+            RemoveChild(Node(), L"RestartOnFailure");
+        return S_OK;
+    }
+
     XmlPtr root_;
 };
 
@@ -669,6 +709,7 @@ std::wstring IdAttribute(const XmlNode& node) {
 template <typename I, typename Item, Item* (*Make)(const XmlPtr&)>
 class ChildCollection : public ComObject<I>, protected NodeRef {
 public:
+    const NodeRef* Part() const override { return this; }
     ChildCollection(XmlPtr root, const wchar_t* path) : NodeRef(std::move(root), path) {}
 
     HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
@@ -823,13 +864,23 @@ public:
     HRESULT STDMETHODCALLTYPE get_Actions(IActionCollection** actions) override {
         return Give(new ActionCollection(root_), actions);
     }
-    HRESULT STDMETHODCALLTYPE put_RegistrationInfo(IRegistrationInfo*) override {
-        return E_NOTIMPL;
+    // A part taken from a definition of this service is copied in; other
+    // implementations' objects are not read.
+    HRESULT STDMETHODCALLTYPE put_RegistrationInfo(IRegistrationInfo* info) override {
+        return PutPart(info, L"RegistrationInfo");
     }
-    HRESULT STDMETHODCALLTYPE put_Triggers(ITriggerCollection*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Settings(ITaskSettings*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Principal(IPrincipal*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Actions(IActionCollection*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Triggers(ITriggerCollection* triggers) override {
+        return PutPart(triggers, L"Triggers");
+    }
+    HRESULT STDMETHODCALLTYPE put_Settings(ITaskSettings* settings) override {
+        return PutPart(settings, L"Settings");
+    }
+    HRESULT STDMETHODCALLTYPE put_Principal(IPrincipal* principal) override {
+        return PutPart(principal, L"Principals/Principal");
+    }
+    HRESULT STDMETHODCALLTYPE put_Actions(IActionCollection* actions) override {
+        return PutPart(actions, L"Actions");
+    }
     HRESULT STDMETHODCALLTYPE get_Data(BSTR* data) override {
         return NodeRef(root_, L"").GetTextOf(L"Data", data);
     }
@@ -854,6 +905,33 @@ protected:
     bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskDefinition); }
 
 private:
+    template <typename I> HRESULT PutPart(I* object, const wchar_t* path) {
+        if (!object)
+            return E_POINTER;
+        void* own = nullptr;
+        if (FAILED(object->QueryInterface(kOwnObject, &own)))
+            return E_NOTIMPL;
+        ComObject<I>* ours = static_cast<ComObject<I>*>(own);
+        const NodeRef* part = ours->Part();
+        ours->Release();
+        if (!part)
+            return E_NOTIMPL;
+        NodeRef target(root_, path);
+        const XmlNode* from = part->Find();
+        if (from == target.Find())
+            return S_OK;
+        XmlPtr copy = from ? CloneXml(*from) : nullptr;
+        XmlNode& into = target.Node();
+        if (copy) {
+            into = *copy;
+        } else {
+            into.children.clear();
+            into.attributes.clear();
+            into.text.clear();
+        }
+        return S_OK;
+    }
+
     XmlPtr root_;
 };
 

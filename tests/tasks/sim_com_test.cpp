@@ -321,4 +321,88 @@ TEST_F(SimScheduler, TaskXmlIsCheckedAgainstTheSchema) {
     EXPECT_EQ(E_INVALIDARG, definition->put_XmlText(nullptr));
 }
 
+// A new definition: what is unset reads as null, settings have Windows'
+// defaults; what is put in survives the XML round trip exactly.
+TEST_F(SimScheduler, DefinitionsKeepUnsetValuesNullAndRoundTripTheRest) {
+    ComPtr<ITaskDefinition> definition;
+    ASSERT_EQ(S_OK, service_->NewTask(0, &definition));
+    ComPtr<ITaskSettings> settings;
+    ASSERT_EQ(S_OK, definition->get_Settings(&settings));
+    const auto readSettings = [&]() {
+        INT count = -1, priority = -1;
+        TASK_COMPATIBILITY compat = TASK_COMPATIBILITY_AT;
+        settings->get_RestartCount(&count);
+        settings->get_Priority(&priority);
+        settings->get_Compatibility(&compat);
+        return Text([&](BSTR* out) { return settings->get_RestartInterval(out); }) + L"|" +
+               Text([&](BSTR* out) { return settings->get_ExecutionTimeLimit(out); }) + L"|" +
+               Text([&](BSTR* out) { return settings->get_DeleteExpiredTaskAfter(out); }) + L"|" +
+               std::to_wstring(count) + L"|" + std::to_wstring(priority) + L"|" +
+               std::to_wstring(compat);
+    };
+    EXPECT_EQ(L"<null>|PT72H|<null>|0|7|2", readSettings());
+
+    ComPtr<IActionCollection> actions;
+    ASSERT_EQ(S_OK, definition->get_Actions(&actions));
+    ComPtr<IAction> action;
+    ASSERT_EQ(S_OK, actions->Create(TASK_ACTION_EXEC, &action));
+    ComPtr<IExecAction> exec;
+    ASSERT_EQ(S_OK, action.As(&exec));
+    EXPECT_EQ(L"<null>|<null>|<null>|<null>",
+              Text([&](BSTR* out) { return exec->get_Path(out); }) + L"|" +
+                  Text([&](BSTR* out) { return exec->get_Arguments(out); }) + L"|" +
+                  Text([&](BSTR* out) { return exec->get_WorkingDirectory(out); }) + L"|" +
+                  Text([&](BSTR* out) { return exec->get_Id(out); }));
+    EXPECT_EQ(S_OK, exec->put_Path(nullptr));
+    ASSERT_EQ(S_OK, exec->put_Path(Arg(L"task1.exe")));
+    ASSERT_EQ(S_OK, exec->put_Id(Arg(L"comment")));
+
+    ASSERT_EQ(S_OK, settings->put_RestartInterval(Arg(L"P1Y")));
+    ASSERT_EQ(S_OK, settings->put_RestartCount(100));
+    ASSERT_EQ(S_OK, settings->put_ExecutionTimeLimit(Arg(L"PT10M")));
+    ASSERT_EQ(S_OK, settings->put_DeleteExpiredTaskAfter(nullptr));
+    ASSERT_EQ(S_OK, settings->put_Priority(1));
+    ASSERT_EQ(S_OK, settings->put_Compatibility(TASK_COMPATIBILITY_V1));
+    ASSERT_EQ(S_OK, settings->put_StartWhenAvailable(VARIANT_TRUE));
+    ComPtr<ITriggerCollection> triggers;
+    ComPtr<IPrincipal> principal;
+    ASSERT_EQ(S_OK, definition->get_Triggers(&triggers));
+    ASSERT_EQ(S_OK, definition->get_Principal(&principal));
+    EXPECT_EQ(S_OK, definition->put_Triggers(triggers.Get()));
+    EXPECT_EQ(S_OK, definition->put_Principal(principal.Get()));
+    EXPECT_EQ(S_OK, definition->put_Actions(actions.Get()));
+    EXPECT_EQ(L"P1Y|PT10M|<null>|100|1|1", readSettings());
+
+    // Into another definition through its XML, and back out unchanged.
+    const std::wstring xml = Text([&](BSTR* out) { return definition->get_XmlText(out); });
+    ComPtr<ITaskDefinition> copy;
+    ASSERT_EQ(S_OK, service_->NewTask(0, &copy));
+    ASSERT_EQ(S_OK, copy->put_XmlText(Arg(xml)));
+    EXPECT_EQ(xml, Text([&](BSTR* out) { return copy->get_XmlText(out); }));
+    ASSERT_EQ(S_OK, copy->get_Settings(&settings));
+    EXPECT_EQ(L"P1Y|PT10M|<null>|100|1|1", readSettings());
+    // Another definition's actions replace these.
+    ComPtr<ITaskDefinition> other;
+    ASSERT_EQ(S_OK, service_->NewTask(0, &other));
+    ComPtr<IActionCollection> none;
+    ASSERT_EQ(S_OK, other->get_Actions(&none));
+    ASSERT_EQ(S_OK, copy->put_Actions(none.Get()));
+    EXPECT_EQ(std::wstring::npos,
+              Text([&](BSTR* out) { return copy->get_XmlText(out); }).find(L"task1.exe"));
+
+    // Registration info and data put to null read as null.
+    ASSERT_EQ(S_OK, definition->put_XmlText(Arg(TaskXml())));
+    ComPtr<IRegistrationInfo> info;
+    ASSERT_EQ(S_OK, definition->get_RegistrationInfo(&info));
+    EXPECT_EQ(L"d", Text([&](BSTR* out) { return info->get_Description(out); }));
+    ASSERT_EQ(S_OK, info->put_Description(nullptr));
+    ASSERT_EQ(S_OK, definition->put_Data(Arg(L"NewTest")));
+    ASSERT_EQ(S_OK, definition->put_Data(nullptr));
+    EXPECT_EQ(L"<null>|<null>|<null>|<null>",
+              Text([&](BSTR* out) { return info->get_Description(out); }) + L"|" +
+                  Text([&](BSTR* out) { return info->get_Author(out); }) + L"|" +
+                  Text([&](BSTR* out) { return info->get_Source(out); }) + L"|" +
+                  Text([&](BSTR* out) { return definition->get_Data(out); }));
+}
+
 } // namespace
