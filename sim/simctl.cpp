@@ -340,7 +340,7 @@ int ListTasks() {
     std::wstring text;
     for (const std::wstring& path : paths) {
         simtasks::XmlPtr task;
-        if (simtasks::ReadTask(path, &task) || !simtasks::IsTaskDocument(*task)) {
+        if (simtasks::ReadTask(path, &task) || task->name != L"Task") {
             text += path + L"\n  (not a readable task)\n";
             continue;
         }

@@ -9,8 +9,9 @@
 //   schtasks /run /tn NAME
 //
 // As Windows' tool: switches in any case, with "/" or "-"; exit code 0 on
-// success and 1 on any error, with "SUCCESS: ..." on standard output and
-// "ERROR: ..." on standard error. A refused command changes nothing.
+// success and 1 on any error (E_FAIL for a /create without its file or
+// name), with "SUCCESS: ..." on standard output and "ERROR: ..." on
+// standard error. A refused command changes nothing.
 // Every run is recorded with its command line (sim::RecordCommandLine).
 #include "sim/tasks/task_model.h"
 #include "sim/tasks/task_runner.h"
@@ -29,6 +30,8 @@ using sim::FormatText;
 
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
+// Windows' tool ends a /create that lacks its task's arguments with E_FAIL.
+constexpr int kExitMissingArguments = static_cast<int>(E_FAIL);
 
 void Out(const std::wstring& text) {
     sim::WriteText(STD_OUTPUT_HANDLE, text);
@@ -194,8 +197,10 @@ int Create(int argc, wchar_t** argv) {
         return BadOption(bad, L"/CREATE ");
     std::wstring path;
     const std::wstring* file = options.Value(L"xml");
-    if (!file || !options.Value(L"tn"))
-        return Syntax(L"/CREATE ");
+    if (!file || !options.Value(L"tn")) {
+        Syntax(L"/CREATE ");
+        return kExitMissingArguments;
+    }
     if (!TaskPathArg(options, &path))
         return FailCode(ERROR_INVALID_NAME);
     std::vector<char> bytes;
@@ -209,11 +214,19 @@ int Create(int argc, wchar_t** argv) {
     XmlPtr task = ParseXml(text, &why);
     if (!task)
         return Fail(L"The task XML is malformed.\r\n" + why);
-    XmlPtr actions = IsTaskDocument(*task) ? Child(*task, L"Actions") : nullptr;
-    if (!actions || actions->children.empty())
+    switch (CheckTaskXml(*task)) {
+    case TaskXmlFault::None:
+        break;
+    case TaskXmlFault::UnexpectedNode:
+        return Fail(L"The task XML contains an unexpected node.");
+    case TaskXmlFault::Namespace:
+        return Fail(L"The task XML contains an element or attribute from an unexpected namespace.");
+    case TaskXmlFault::InvalidValue:
+        return Fail(
+            L"The task XML contains a value which is incorrectly formatted or out of range.");
+    case TaskXmlFault::MissingNode:
         return Fail(L"The task XML is missing a required element or attribute.");
-    if (!task->Attribute(L"xmlns"))
-        task->SetAttribute(L"xmlns", kTaskNamespace);
+    }
 
     StoreLock lock;
     if (DWORD rc = lock.Error())

@@ -34,8 +34,56 @@ XmlPtr NewTaskDocument() {
                     &error);
 }
 
-bool IsTaskDocument(const XmlNode& root) {
-    return root.name == L"Task";
+namespace {
+
+// The elements whose schema type is a boolean.
+const wchar_t* const kBooleanElements[] = {L"Enabled",
+                                           L"Hidden",
+                                           L"AllowStartOnDemand",
+                                           L"AllowHardTerminate",
+                                           L"DisallowStartIfOnBatteries",
+                                           L"StopIfGoingOnBatteries",
+                                           L"StartWhenAvailable",
+                                           L"RunOnlyIfNetworkAvailable",
+                                           L"RunOnlyIfIdle",
+                                           L"WakeToRun",
+                                           L"StopOnIdleEnd",
+                                           L"RestartOnIdle",
+                                           L"StopAtDurationEnd",
+                                           L"DisallowStartOnRemoteAppSession",
+                                           L"UseUnifiedSchedulingEngine",
+                                           L"Volatile"};
+
+bool BooleansValid(const XmlNode& node) {
+    if (node.children.empty()) {
+        for (const wchar_t* name : kBooleanElements) {
+            if (node.name == name)
+                return node.text == L"true" || node.text == L"false" || node.text == L"1" ||
+                       node.text == L"0";
+        }
+        return true;
+    }
+    for (const auto& child : node.children) {
+        if (!BooleansValid(*child))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TaskXmlFault CheckTaskXml(const XmlNode& root) {
+    if (root.name != L"Task")
+        return TaskXmlFault::UnexpectedNode;
+    const wchar_t* ns = root.Attribute(L"xmlns");
+    if (!ns || wcscmp(ns, kTaskNamespace) != 0)
+        return TaskXmlFault::Namespace;
+    if (!BooleansValid(root))
+        return TaskXmlFault::InvalidValue;
+    XmlPtr actions = Child(root, L"Actions");
+    if (!actions || actions->children.empty())
+        return TaskXmlFault::MissingNode;
+    return TaskXmlFault::None;
 }
 
 std::vector<TriggerInfo> Triggers(const XmlNode& task) {

@@ -15,8 +15,12 @@ extern const wchar_t kTaskNamespace[];
 // no triggers, the "Author" principal, default settings, no actions.
 XmlPtr NewTaskDocument();
 
-// A parsed document that is a task: root element "Task".
-bool IsTaskDocument(const XmlNode& root);
+// What the service's schema check finds wrong with a parsed document: a
+// root that is not "Task", a root outside the Task namespace, a schema
+// boolean that is not exactly "true", "false", "1" or "0" (so "FALSE" is
+// refused), or no action.
+enum class TaskXmlFault { None, UnexpectedNode, Namespace, InvalidValue, MissingNode };
+TaskXmlFault CheckTaskXml(const XmlNode& root);
 
 struct TriggerInfo {
     std::wstring kind; // element name: TimeTrigger, LogonTrigger, BootTrigger, ...

@@ -96,7 +96,7 @@ DWORD RunDueTasks(const SYSTEMTIME& at, std::vector<DueRun>* runs) {
             XmlPtr task;
             SYSTEMTIME when;
             std::wstring boundary;
-            if (ReadTask(path, &task) || !IsTaskDocument(*task) ||
+            if (ReadTask(path, &task) || task->name != L"Task" ||
                 !NextRun(*task, FiredBoundary(path), &when, &boundary) ||
                 CompareTimes(when, at) > 0)
                 continue;

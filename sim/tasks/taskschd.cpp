@@ -29,8 +29,11 @@ namespace {
 using namespace simtasks;
 
 // Errors the real service gives for the same faults.
-constexpr HRESULT kSchedMissingNode = static_cast<HRESULT>(0x80041319);  // SCHED_E_MISSINGNODE
-constexpr HRESULT kSchedMalformedXml = static_cast<HRESULT>(0x8004131A); // SCHED_E_MALFORMEDXML
+constexpr HRESULT kSchedMissingNode = static_cast<HRESULT>(0x80041319);    // SCHED_E_MISSINGNODE
+constexpr HRESULT kSchedMalformedXml = static_cast<HRESULT>(0x8004131A);   // SCHED_E_MALFORMEDXML
+constexpr HRESULT kSchedUnexpectedNode = static_cast<HRESULT>(0x80041316); // SCHED_E_UNEXPECTEDNODE
+constexpr HRESULT kSchedNamespace = static_cast<HRESULT>(0x80041317);      // SCHED_E_NAMESPACE
+constexpr HRESULT kSchedInvalidValue = static_cast<HRESULT>(0x80041318);   // SCHED_E_INVALIDVALUE
 constexpr HRESULT kSchedTaskHasNotRun = static_cast<HRESULT>(0x00041303);
 const HRESULT kNotConnected = HRESULT_FROM_WIN32(ERROR_ONLY_IF_CONNECTED);
 
@@ -71,7 +74,120 @@ bool VariantText(const VARIANT& v, std::wstring* text) {
     return v.vt == VT_EMPTY || v.vt == VT_NULL || v.vt == VT_ERROR;
 }
 
+// A VARIANT argument that carries a number of any integer type.
+bool VariantNumber(const VARIANT& v, LONG* number) {
+    VARIANT converted;
+    VariantInit(&converted);
+    if (FAILED(VariantChangeType(&converted, const_cast<VARIANT*>(&v), 0, VT_I4)))
+        return false;
+    *number = converted.lVal;
+    return true;
+}
+
+// A task document as the service accepts it: well-formed XML (else
+// SCHED_E_MALFORMEDXML) that passes the schema checks of CheckTaskXml.
+HRESULT ParseTaskXml(const std::wstring& text, XmlPtr* doc) {
+    XmlPtr parsed = ParseXml(text, nullptr);
+    if (!parsed)
+        return kSchedMalformedXml;
+    switch (CheckTaskXml(*parsed)) {
+    case TaskXmlFault::None:
+        break;
+    case TaskXmlFault::UnexpectedNode:
+        return kSchedUnexpectedNode;
+    case TaskXmlFault::Namespace:
+        return kSchedNamespace;
+    case TaskXmlFault::InvalidValue:
+        return kSchedInvalidValue;
+    case TaskXmlFault::MissingNode:
+        return kSchedMissingNode;
+    }
+    *doc = parsed;
+    return S_OK;
+}
+
+// The enumerator of a collection's _NewEnum: its items as VT_DISPATCH.
+class VariantEnum : public IEnumVARIANT {
+public:
+    explicit VariantEnum(std::vector<IDispatch*> items) : items_(std::move(items)) {
+        InterlockedIncrement(&g_objects);
+    }
+    virtual ~VariantEnum() {
+        for (IDispatch* item : items_)
+            item->Release();
+        InterlockedDecrement(&g_objects);
+    }
+    VariantEnum(const VariantEnum&) = delete;
+    VariantEnum& operator=(const VariantEnum&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IEnumVARIANT))
+            return E_NOINTERFACE;
+        *ppv = static_cast<IEnumVARIANT*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+    // At the end it answers S_FALSE with nothing fetched, array or not.
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override {
+        ULONG got = 0;
+        if (pos_ < items_.size() && count > 0) {
+            if (!items)
+                return E_POINTER;
+            while (got < count && pos_ < items_.size()) {
+                VariantInit(&items[got]);
+                items[got].vt = VT_DISPATCH;
+                items[got].pdispVal = items_[pos_++];
+                items[got].pdispVal->AddRef();
+                ++got;
+            }
+        }
+        if (fetched)
+            *fetched = got;
+        return got == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        const size_t left = items_.size() - pos_;
+        pos_ += count < left ? count : left;
+        return count <= left ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        pos_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** copy) override {
+        if (!copy)
+            return E_POINTER;
+        for (IDispatch* item : items_)
+            item->AddRef();
+        VariantEnum* twin = new VariantEnum(items_);
+        twin->pos_ = pos_;
+        *copy = twin;
+        return S_OK;
+    }
+
+private:
+    std::vector<IDispatch*> items_;
+    size_t pos_ = 0;
+    LONG refs_ = 1;
+};
+
 // IUnknown and IDispatch for every object; late binding is not offered.
+class NodeRef;
+
+// Asked of an object to learn whether this module made it (see PartOf).
+const IID kOwnObject = {
+    0x5a1b0e27, 0x3c4d, 0x4f6e, {0x9a, 0x21, 0x7d, 0x10, 0x4b, 0x8e, 0x62, 0x5c}};
+
 template <typename I> class ComObject : public I {
 public:
     ComObject() { InterlockedIncrement(&g_objects); }
@@ -84,7 +200,7 @@ public:
             return E_POINTER;
         *ppv = nullptr;
         if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
-            !Implements(riid))
+            !IsEqualIID(riid, kOwnObject) && !Implements(riid))
             return E_NOINTERFACE;
         *ppv = static_cast<I*>(this);
         this->AddRef();
@@ -115,6 +231,10 @@ public:
 protected:
     virtual bool Implements(REFIID riid) const = 0;
 
+public:
+    // The part of a definition's tree this object edits, if it is one.
+    virtual const NodeRef* Part() const { return nullptr; }
+
 private:
     LONG refs_ = 1;
 };
@@ -135,7 +255,7 @@ class NodeRef {
 public:
     NodeRef(XmlPtr base, const wchar_t* path) : base_(std::move(base)), path_(path) {}
 
-protected:
+    // The element, created with the ones above it when missing (for writing).
     XmlNode& Node() const {
         XmlNode* at = base_.get();
         size_t pos = 0;
@@ -148,10 +268,37 @@ protected:
         }
         return *at;
     }
-    HRESULT GetText(const wchar_t* child, const wchar_t* fallback, BSTR* out) const {
-        return OutText(PathText(Node(), child, fallback), out);
+    // The element, or null: reading never adds to the document, so what was
+    // put in comes out unchanged.
+    // The text of a child element, or fallback; reads without adding.
+    std::wstring ReadText(const wchar_t* child, const wchar_t* fallback) const {
+        const XmlNode* node = Find();
+        return node ? PathText(*node, child, fallback) : fallback;
     }
-    // An empty text removes the element: the value falls back to its default.
+    HRESULT GetTextOf(const wchar_t* child, BSTR* out) const {
+        return GetText(child, nullptr, out);
+    }
+    HRESULT PutTextOf(const wchar_t* child, BSTR value) const { return PutText(child, value); }
+    const XmlNode* Find() const {
+        return path_.empty() ? base_.get() : HasPath(*base_, path_.c_str()) ? &Walk() : nullptr;
+    }
+
+protected:
+    // A value that is not in the document reads as its default; one without
+    // a default (fallback null) reads as a null string, as on Windows.
+    HRESULT GetText(const wchar_t* child, const wchar_t* fallback, BSTR* out) const {
+        if (!out)
+            return E_POINTER;
+        const XmlNode* node = Find();
+        if (node && HasPath(*node, child))
+            return OutText(PathText(*node, child), out);
+        if (!fallback) {
+            *out = nullptr;
+            return S_OK;
+        }
+        return OutText(fallback, out);
+    }
+    // A null or empty text removes the element: the value is unset again.
     HRESULT PutText(const wchar_t* child, BSTR value) const {
         if (!value || !value[0])
             RemoveChild(Node(), child);
@@ -160,23 +307,57 @@ protected:
         return S_OK;
     }
     HRESULT GetBool(const wchar_t* child, bool fallback, VARIANT_BOOL* out) const {
-        return OutBool(PathBool(Node(), child, fallback), out);
+        const XmlNode* node = Find();
+        return OutBool(node ? PathBool(*node, child, fallback) : fallback, out);
     }
     HRESULT PutBool(const wchar_t* child, VARIANT_BOOL value) const {
         SetPathBool(Node(), child, value != VARIANT_FALSE);
         return S_OK;
     }
     HRESULT GetAttr(const wchar_t* name, BSTR* out) const {
-        const wchar_t* value = Node().Attribute(name);
-        return OutText(value ? value : L"", out);
+        if (!out)
+            return E_POINTER;
+        const XmlNode* node = Find();
+        const wchar_t* value = node ? node->Attribute(name) : nullptr;
+        if (!value) {
+            *out = nullptr;
+            return S_OK;
+        }
+        return OutText(value, out);
     }
     HRESULT PutAttr(const wchar_t* name, BSTR value) const {
-        Node().SetAttribute(name, In(value));
+        if (value && value[0]) {
+            Node().SetAttribute(name, In(value));
+            return S_OK;
+        }
+        if (XmlNode* node = const_cast<XmlNode*>(Find())) {
+            auto& attrs = node->attributes;
+            for (auto it = attrs.begin(); it != attrs.end(); ++it) {
+                if (it->first == name) {
+                    attrs.erase(it);
+                    break;
+                }
+            }
+        }
         return S_OK;
     }
 
     XmlPtr base_;
     std::wstring path_;
+
+private:
+    XmlNode& Walk() const {
+        XmlNode* at = base_.get();
+        size_t pos = 0;
+        while (pos < path_.size()) {
+            size_t slash = path_.find(L'/', pos);
+            if (slash == std::wstring::npos)
+                slash = path_.size();
+            at = Child(*at, path_.substr(pos, slash - pos).c_str()).get();
+            pos = slash + 1;
+        }
+        return *at;
+    }
 };
 
 #define TEXT_PROPERTY(Prop, child, fallback)                                                       \
@@ -207,14 +388,15 @@ protected:
 
 class RegistrationInfo : public ComObject<IRegistrationInfo>, NodeRef {
 public:
+    const NodeRef* Part() const override { return this; }
     explicit RegistrationInfo(XmlPtr root) : NodeRef(std::move(root), L"RegistrationInfo") {}
-    TEXT_PROPERTY(Description, L"Description", L"")
-    TEXT_PROPERTY(Author, L"Author", L"")
-    TEXT_PROPERTY(Version, L"Version", L"")
-    TEXT_PROPERTY(Date, L"Date", L"")
-    TEXT_PROPERTY(Documentation, L"Documentation", L"")
-    TEXT_PROPERTY(URI, L"URI", L"")
-    TEXT_PROPERTY(Source, L"Source", L"")
+    TEXT_PROPERTY(Description, L"Description", nullptr)
+    TEXT_PROPERTY(Author, L"Author", nullptr)
+    TEXT_PROPERTY(Version, L"Version", nullptr)
+    TEXT_PROPERTY(Date, L"Date", nullptr)
+    TEXT_PROPERTY(Documentation, L"Documentation", nullptr)
+    TEXT_PROPERTY(URI, L"URI", nullptr)
+    TEXT_PROPERTY(Source, L"Source", nullptr)
     NOTIMPL_PROPERTY(XmlText, BSTR*, BSTR)
     NOTIMPL_PROPERTY(SecurityDescriptor, VARIANT*, VARIANT)
 
@@ -247,16 +429,17 @@ std::wstring LogonTypeText(TASK_LOGON_TYPE type) {
 
 class Principal : public ComObject<IPrincipal>, NodeRef {
 public:
+    const NodeRef* Part() const override { return this; }
     explicit Principal(XmlPtr root) : NodeRef(std::move(root), L"Principals/Principal") {}
     HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) override { return GetAttr(L"id", id); }
     HRESULT STDMETHODCALLTYPE put_Id(BSTR id) override { return PutAttr(L"id", id); }
-    TEXT_PROPERTY(DisplayName, L"DisplayName", L"")
-    TEXT_PROPERTY(UserId, L"UserId", L"")
-    TEXT_PROPERTY(GroupId, L"GroupId", L"")
+    TEXT_PROPERTY(DisplayName, L"DisplayName", nullptr)
+    TEXT_PROPERTY(UserId, L"UserId", nullptr)
+    TEXT_PROPERTY(GroupId, L"GroupId", nullptr)
     HRESULT STDMETHODCALLTYPE get_LogonType(TASK_LOGON_TYPE* logon) override {
         if (!logon)
             return E_POINTER;
-        const std::wstring text = PathText(Node(), L"LogonType", L"");
+        const std::wstring text = ReadText(L"LogonType", L"");
         *logon = static_cast<TASK_LOGON_TYPE>(IndexOfName(text, kLogonTypes, TASK_LOGON_NONE));
         return S_OK;
     }
@@ -270,8 +453,8 @@ public:
     HRESULT STDMETHODCALLTYPE get_RunLevel(TASK_RUNLEVEL_TYPE* level) override {
         if (!level)
             return E_POINTER;
-        *level = PathText(Node(), L"RunLevel", L"") == L"HighestAvailable" ? TASK_RUNLEVEL_HIGHEST
-                                                                           : TASK_RUNLEVEL_LUA;
+        *level = ReadText(L"RunLevel", L"") == L"HighestAvailable" ? TASK_RUNLEVEL_HIGHEST
+                                                                   : TASK_RUNLEVEL_LUA;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_RunLevel(TASK_RUNLEVEL_TYPE level) override {
@@ -300,6 +483,7 @@ const wchar_t* const kInstancePolicies[] = {L"Parallel", L"Queue", L"IgnoreNew",
 
 class TaskSettings : public ComObject<ITaskSettings>, NodeRef {
 public:
+    const NodeRef* Part() const override { return this; }
     explicit TaskSettings(XmlPtr root) : NodeRef(root, L"Settings"), root_(std::move(root)) {}
     BOOL_PROPERTY(AllowDemandStart, L"AllowStartOnDemand", true)
     BOOL_PROPERTY(StopIfGoingOnBatteries, L"StopIfGoingOnBatteries", true)
@@ -312,16 +496,32 @@ public:
     BOOL_PROPERTY(RunOnlyIfIdle, L"RunOnlyIfIdle", false)
     BOOL_PROPERTY(WakeToRun, L"WakeToRun", false)
     TEXT_PROPERTY(ExecutionTimeLimit, L"ExecutionTimeLimit", L"PT72H")
-    TEXT_PROPERTY(DeleteExpiredTaskAfter, L"DeleteExpiredTaskAfter", L"")
-    NOTIMPL_PROPERTY(RestartInterval, BSTR*, BSTR)
-    NOTIMPL_PROPERTY(RestartCount, INT*, INT)
+    TEXT_PROPERTY(DeleteExpiredTaskAfter, L"DeleteExpiredTaskAfter", nullptr)
+    // RestartOnFailure holds the interval and the count; it goes when both do.
+    HRESULT STDMETHODCALLTYPE get_RestartInterval(BSTR* interval) override {
+        return GetText(L"RestartOnFailure/Interval", nullptr, interval);
+    }
+    HRESULT STDMETHODCALLTYPE put_RestartInterval(BSTR interval) override {
+        return PutRestart(L"Interval", interval && interval[0] ? In(interval) : L"");
+    }
+    HRESULT STDMETHODCALLTYPE get_RestartCount(INT* count) override {
+        if (!count)
+            return E_POINTER;
+        *count = _wtoi(ReadText(L"RestartOnFailure/Count", L"0").c_str());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_RestartCount(INT count) override {
+        if (count < 0)
+            return E_INVALIDARG;
+        return PutRestart(L"Count", count ? std::to_wstring(count) : L"");
+    }
     NOTIMPL_PROPERTY(XmlText, BSTR*, BSTR)
     NOTIMPL_PROPERTY(NetworkSettings, INetworkSettings**, INetworkSettings*)
 
     HRESULT STDMETHODCALLTYPE get_MultipleInstances(TASK_INSTANCES_POLICY* policy) override {
         if (!policy)
             return E_POINTER;
-        const std::wstring text = PathText(Node(), L"MultipleInstancesPolicy", L"IgnoreNew");
+        const std::wstring text = ReadText(L"MultipleInstancesPolicy", L"IgnoreNew");
         *policy = static_cast<TASK_INSTANCES_POLICY>(
             IndexOfName(text, kInstancePolicies, TASK_INSTANCES_IGNORE_NEW));
         return S_OK;
@@ -335,7 +535,7 @@ public:
     HRESULT STDMETHODCALLTYPE get_Priority(INT* priority) override {
         if (!priority)
             return E_POINTER;
-        *priority = _wtoi(PathText(Node(), L"Priority", L"7").c_str());
+        *priority = _wtoi(ReadText(L"Priority", L"7").c_str());
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_Priority(INT priority) override {
@@ -350,13 +550,13 @@ public:
             return E_POINTER;
         const wchar_t* version = root_->Attribute(L"version");
         const std::wstring text = version ? version : L"1.2";
-        *level = text == L"1.1" ? TASK_COMPATIBILITY_AT
-                                : static_cast<TASK_COMPATIBILITY>(_wtoi(text.c_str() + 2));
+        *level = static_cast<TASK_COMPATIBILITY>(text.size() > 2 ? _wtoi(text.c_str() + 2) : 2);
         return S_OK;
     }
+    // Schema 1.0 is AT, 1.1 Task Scheduler 1.0, 1.2 Vista, up to 1.6 (V2_4).
     HRESULT STDMETHODCALLTYPE put_Compatibility(TASK_COMPATIBILITY level) override {
-        if (level < TASK_COMPATIBILITY_V2 || level > 4)
-            return E_NOTIMPL;
+        if (level < TASK_COMPATIBILITY_AT || level > 6)
+            return E_INVALIDARG;
         root_->SetAttribute(L"version", L"1." + std::to_wstring(static_cast<int>(level)));
         return S_OK;
     }
@@ -369,6 +569,17 @@ protected:
     bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskSettings); }
 
 private:
+    HRESULT PutRestart(const wchar_t* child, const std::wstring& value) {
+        XmlNode& restart = *EnsureChild(Node(), L"RestartOnFailure");
+        if (value.empty())
+            RemoveChild(restart, child);
+        else
+            SetPathText(restart, child, value);
+        if (restart.children.empty())
+            RemoveChild(Node(), L"RestartOnFailure");
+        return S_OK;
+    }
+
     XmlPtr root_;
 };
 
@@ -405,23 +616,11 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) override { return GetAttr(L"id", id); }
-    HRESULT STDMETHODCALLTYPE put_Id(BSTR id) override {
-        if (!id || !id[0]) {
-            auto& attrs = base_->attributes;
-            for (auto it = attrs.begin(); it != attrs.end(); ++it) {
-                if (it->first == L"id") {
-                    attrs.erase(it);
-                    break;
-                }
-            }
-            return S_OK;
-        }
-        return PutAttr(L"id", id);
-    }
+    HRESULT STDMETHODCALLTYPE put_Id(BSTR id) override { return PutAttr(L"id", id); }
     NOTIMPL_PROPERTY(Repetition, IRepetitionPattern**, IRepetitionPattern*)
-    TEXT_PROPERTY(ExecutionTimeLimit, L"ExecutionTimeLimit", L"")
-    TEXT_PROPERTY(StartBoundary, L"StartBoundary", L"")
-    TEXT_PROPERTY(EndBoundary, L"EndBoundary", L"")
+    TEXT_PROPERTY(ExecutionTimeLimit, L"ExecutionTimeLimit", nullptr)
+    TEXT_PROPERTY(StartBoundary, L"StartBoundary", nullptr)
+    TEXT_PROPERTY(EndBoundary, L"EndBoundary", nullptr)
     BOOL_PROPERTY(Enabled, L"Enabled", true)
 
 protected:
@@ -436,7 +635,7 @@ public:
 class TimeTrigger : public TriggerBase<ITimeTrigger> {
 public:
     using TriggerBase::TriggerBase;
-    TEXT_PROPERTY(RandomDelay, L"RandomDelay", L"")
+    TEXT_PROPERTY(RandomDelay, L"RandomDelay", nullptr)
 
 protected:
     bool Implements(REFIID riid) const override {
@@ -447,8 +646,8 @@ protected:
 class LogonTrigger : public TriggerBase<simtasks::ILogonTrigger> {
 public:
     using TriggerBase::TriggerBase;
-    TEXT_PROPERTY(Delay, L"Delay", L"")
-    TEXT_PROPERTY(UserId, L"UserId", L"")
+    TEXT_PROPERTY(Delay, L"Delay", nullptr)
+    TEXT_PROPERTY(UserId, L"UserId", nullptr)
 
 protected:
     bool Implements(REFIID riid) const override {
@@ -459,7 +658,7 @@ protected:
 class BootTrigger : public TriggerBase<simtasks::IBootTrigger> {
 public:
     using TriggerBase::TriggerBase;
-    TEXT_PROPERTY(Delay, L"Delay", L"")
+    TEXT_PROPERTY(Delay, L"Delay", nullptr)
 
 protected:
     bool Implements(REFIID riid) const override {
@@ -510,18 +709,23 @@ std::wstring IdAttribute(const XmlNode& node) {
 template <typename I, typename Item, Item* (*Make)(const XmlPtr&)>
 class ChildCollection : public ComObject<I>, protected NodeRef {
 public:
+    const NodeRef* Part() const override { return this; }
     ChildCollection(XmlPtr root, const wchar_t* path) : NodeRef(std::move(root), path) {}
 
     HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
         if (!count)
             return E_POINTER;
-        *count = static_cast<LONG>(Node().children.size());
+        const XmlNode* node = Find();
+        *count = node ? static_cast<LONG>(node->children.size()) : 0;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_Item(LONG index, Item** item) override {
         if (!item)
             return E_POINTER;
-        auto& items = Node().children;
+        const XmlNode* node = Find();
+        if (!node || index < 1 || static_cast<size_t>(index) > node->children.size())
+            return E_INVALIDARG;
+        const auto& items = node->children;
         if (index < 1 || static_cast<size_t>(index) > items.size())
             return E_INVALIDARG;
         return Give(Make(items[index - 1]), item);
@@ -597,9 +801,9 @@ public:
 class ExecAction : public ActionBase<IExecAction> {
 public:
     using ActionBase::ActionBase;
-    TEXT_PROPERTY(Path, L"Command", L"")
-    TEXT_PROPERTY(Arguments, L"Arguments", L"")
-    TEXT_PROPERTY(WorkingDirectory, L"WorkingDirectory", L"")
+    TEXT_PROPERTY(Path, L"Command", nullptr)
+    TEXT_PROPERTY(Arguments, L"Arguments", nullptr)
+    TEXT_PROPERTY(WorkingDirectory, L"WorkingDirectory", nullptr)
 
 protected:
     bool Implements(REFIID riid) const override {
@@ -660,30 +864,39 @@ public:
     HRESULT STDMETHODCALLTYPE get_Actions(IActionCollection** actions) override {
         return Give(new ActionCollection(root_), actions);
     }
-    HRESULT STDMETHODCALLTYPE put_RegistrationInfo(IRegistrationInfo*) override {
-        return E_NOTIMPL;
+    // A part taken from a definition of this service is copied in; other
+    // implementations' objects are not read.
+    HRESULT STDMETHODCALLTYPE put_RegistrationInfo(IRegistrationInfo* info) override {
+        return PutPart(info, L"RegistrationInfo");
     }
-    HRESULT STDMETHODCALLTYPE put_Triggers(ITriggerCollection*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Settings(ITaskSettings*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Principal(IPrincipal*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Actions(IActionCollection*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Triggers(ITriggerCollection* triggers) override {
+        return PutPart(triggers, L"Triggers");
+    }
+    HRESULT STDMETHODCALLTYPE put_Settings(ITaskSettings* settings) override {
+        return PutPart(settings, L"Settings");
+    }
+    HRESULT STDMETHODCALLTYPE put_Principal(IPrincipal* principal) override {
+        return PutPart(principal, L"Principals/Principal");
+    }
+    HRESULT STDMETHODCALLTYPE put_Actions(IActionCollection* actions) override {
+        return PutPart(actions, L"Actions");
+    }
     HRESULT STDMETHODCALLTYPE get_Data(BSTR* data) override {
-        return OutText(PathText(*root_, L"Data", L""), data);
+        return NodeRef(root_, L"").GetTextOf(L"Data", data);
     }
     HRESULT STDMETHODCALLTYPE put_Data(BSTR data) override {
-        SetPathText(*root_, L"Data", In(data));
-        return S_OK;
+        return NodeRef(root_, L"").PutTextOf(L"Data", data);
     }
     HRESULT STDMETHODCALLTYPE get_XmlText(BSTR* xml) override {
         return OutText(WriteXml(*root_), xml);
     }
     // Replaces the whole tree in place, so parts taken earlier see the new one.
     HRESULT STDMETHODCALLTYPE put_XmlText(BSTR xml) override {
-        XmlPtr parsed = ParseXml(In(xml), nullptr);
-        if (!parsed)
-            return kSchedMalformedXml;
-        if (!IsTaskDocument(*parsed))
-            return kSchedMissingNode;
+        if (!xml)
+            return E_INVALIDARG;
+        XmlPtr parsed;
+        if (HRESULT hr = ParseTaskXml(In(xml), &parsed); FAILED(hr))
+            return hr;
         *root_ = *parsed;
         return S_OK;
     }
@@ -692,6 +905,33 @@ protected:
     bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskDefinition); }
 
 private:
+    template <typename I> HRESULT PutPart(I* object, const wchar_t* path) {
+        if (!object)
+            return E_POINTER;
+        void* own = nullptr;
+        if (FAILED(object->QueryInterface(kOwnObject, &own)))
+            return E_NOTIMPL;
+        ComObject<I>* ours = static_cast<ComObject<I>*>(own);
+        const NodeRef* part = ours->Part();
+        ours->Release();
+        if (!part)
+            return E_NOTIMPL;
+        NodeRef target(root_, path);
+        const XmlNode* from = part->Find();
+        if (from == target.Find())
+            return S_OK;
+        XmlPtr copy = from ? CloneXml(*from) : nullptr;
+        XmlNode& into = target.Node();
+        if (copy) {
+            into = *copy;
+        } else {
+            into.children.clear();
+            into.attributes.clear();
+            into.text.clear();
+        }
+        return S_OK;
+    }
+
     XmlPtr root_;
 };
 
@@ -822,92 +1062,176 @@ private:
     XmlPtr task_;
 };
 
-class RegisteredTaskCollection : public ComObject<IRegisteredTaskCollection> {
+// One item of a task or folder list: its store path, its path as reported
+// (folders) and its document (tasks).
+struct Listed {
+    std::wstring path, shown;
+    XmlPtr doc;
+};
+
+// A list as it was when asked for, counted from 1, also found by name.
+template <typename I, typename Item, Item* (*Make)(const Listed&)>
+class ListedCollection : public ComObject<I> {
 public:
-    explicit RegisteredTaskCollection(std::vector<std::pair<std::wstring, XmlPtr>> tasks)
-        : tasks_(std::move(tasks)) {}
+    explicit ListedCollection(std::vector<Listed> items) : items_(std::move(items)) {}
 
     HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
         if (!count)
             return E_POINTER;
-        *count = static_cast<LONG>(tasks_.size());
+        *count = static_cast<LONG>(items_.size());
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_Item(VARIANT index, IRegisteredTask** task) override {
-        if (!task)
+    // A 1-based number of any integer type, or a name.
+    HRESULT STDMETHODCALLTYPE get_Item(VARIANT index, Item** item) override {
+        if (!item)
             return E_POINTER;
         if (index.vt == VT_BSTR) {
             const std::wstring name = In(index.bstrVal);
-            for (const auto& t : tasks_) {
+            for (const Listed& l : items_) {
                 std::wstring folder, leaf;
-                SplitTaskPath(t.first, &folder, &leaf);
+                SplitTaskPath(l.path, &folder, &leaf);
                 if (_wcsicmp(leaf.c_str(), name.c_str()) == 0)
-                    return Give(new RegisteredTask(t.first, t.second), task);
+                    return Give(Make(l), item);
             }
             return E_INVALIDARG;
         }
-        VARIANT number;
-        VariantInit(&number);
-        if (FAILED(VariantChangeType(&number, &index, 0, VT_I4)) || number.lVal < 1 ||
-            static_cast<size_t>(number.lVal) > tasks_.size())
+        LONG number = 0;
+        if (!VariantNumber(index, &number) || number < 1 ||
+            static_cast<size_t>(number) > items_.size())
             return E_INVALIDARG;
-        const auto& t = tasks_[number.lVal - 1];
-        return Give(new RegisteredTask(t.first, t.second), task);
+        return Give(Make(items_[number - 1]), item);
     }
-    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** items) override {
+        if (!items)
+            return E_POINTER;
+        std::vector<IDispatch*> list;
+        for (const Listed& l : items_)
+            list.push_back(Make(l));
+        return Give(new VariantEnum(std::move(list)), items);
+    }
+
+private:
+    std::vector<Listed> items_;
+};
+
+IRegisteredTask* MakeRegisteredTask(const Listed& l) {
+    return new RegisteredTask(l.path, l.doc);
+}
+
+class RegisteredTaskCollection
+    : public ListedCollection<IRegisteredTaskCollection, IRegisteredTask, MakeRegisteredTask> {
+public:
+    using ListedCollection::ListedCollection;
 
 protected:
     bool Implements(REFIID riid) const override {
         return IsEqualIID(riid, IID_IRegisteredTaskCollection);
     }
-
-private:
-    std::vector<std::pair<std::wstring, XmlPtr>> tasks_;
 };
 
 // ---- Folders and the service -----------------------------------------------------
 
-// A path given to a folder: absolute ("\a\b") or relative to the folder.
-bool ResolvePath(const std::wstring& folder, const std::wstring& given, std::wstring* out) {
-    if (!given.empty() && given[0] == L'\\')
-        return NormalizeTaskPath(given, out);
-    return NormalizeTaskPath(folder + L"\\" + given, out);
+// A path given to a folder's methods, read as Windows reads it: relative to
+// that folder, with or without one leading backslash. The names may not be
+// empty (a doubled or trailing backslash), "." or "..", or carry a character
+// Windows refuses in a file name; that is ERROR_INVALID_NAME.
+HRESULT SplitRelative(const std::wstring& given, std::vector<std::wstring>* names) {
+    names->clear();
+    const size_t first = !given.empty() && given[0] == L'\\' ? 1 : 0;
+    if (first == given.size())
+        return S_OK;
+    size_t pos = first;
+    for (;;) {
+        size_t end = given.find(L'\\', pos);
+        if (end == std::wstring::npos)
+            end = given.size();
+        const std::wstring name = given.substr(pos, end - pos);
+        if (name.empty() || name == L"." || name == L".." ||
+            name.find_first_of(L"/:*?\"<>|") != std::wstring::npos)
+            return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+        for (wchar_t c : name) {
+            if (c < 0x20)
+                return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+        }
+        names->push_back(name);
+        if (end == given.size())
+            break;
+        pos = end + 1;
+    }
+    return S_OK;
+}
+
+std::wstring JoinNames(const std::wstring& folder, const std::vector<std::wstring>& names) {
+    std::wstring path = folder;
+    for (const auto& name : names)
+        path = JoinTaskPath(path, name);
+    return path;
+}
+
+// The store path of a task or folder given relative to a folder; E_INVALIDARG
+// when the text names the folder itself.
+HRESULT ResolveChild(const std::wstring& folder, BSTR given, std::wstring* full) {
+    std::vector<std::wstring> names;
+    if (HRESULT hr = SplitRelative(In(given), &names); FAILED(hr))
+        return hr;
+    if (names.empty())
+        return E_INVALIDARG;
+    *full = JoinNames(folder, names);
+    return S_OK;
+}
+
+// A task path whose folder is missing, or that names a folder, is "path not
+// found"; a missing task in an existing folder is "file not found".
+HRESULT MissingTask(const std::wstring& path) {
+    std::wstring folder, leaf;
+    SplitTaskPath(path, &folder, &leaf);
+    return FolderExists(folder) && !FolderExists(path) ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
+                                                       : HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
 }
 
 HRESULT OpenRegisteredTask(const std::wstring& path, IRegisteredTask** task) {
+    if (!TaskExists(path))
+        return MissingTask(path);
     XmlPtr doc;
     if (DWORD rc = ReadTask(path, &doc))
-        return rc == ERROR_PATH_NOT_FOUND ? HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) : Win32(rc);
+        return Win32(rc);
     return Give(new RegisteredTask(path, doc), task);
 }
 
+// A folder knows its store path ("\a\b") and its path as the caller wrote it,
+// which is what Windows reports ("a\b" when opened without the backslash).
 class TaskFolder : public ComObject<ITaskFolder> {
 public:
-    explicit TaskFolder(std::wstring path) : path_(std::move(path)) {}
+    TaskFolder(std::wstring path, std::wstring shown)
+        : path_(std::move(path)), shown_(std::move(shown)) {}
 
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override {
         std::wstring parent, leaf;
         SplitTaskPath(path_, &parent, &leaf);
         return OutText(path_ == L"\\" ? path_ : leaf, name);
     }
-    HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override { return OutText(path_, path); }
+    HRESULT STDMETHODCALLTYPE get_Path(BSTR* path) override { return OutText(shown_, path); }
     HRESULT STDMETHODCALLTYPE GetFolder(BSTR path, ITaskFolder** folder) override {
         if (!folder)
             return E_POINTER;
-        std::wstring full;
-        if (!ResolvePath(path_, In(path), &full))
+        if (!path)
             return E_INVALIDARG;
+        const std::wstring given = In(path);
+        if (given == L"\\")
+            return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+        std::vector<std::wstring> names;
+        if (HRESULT hr = SplitRelative(given, &names); FAILED(hr))
+            return hr;
+        const std::wstring full = JoinNames(path_, names);
         if (!FolderExists(full))
-            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-        return Give(new TaskFolder(full), folder);
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        return Give(new TaskFolder(full, Shown(given)), folder);
     }
-    HRESULT STDMETHODCALLTYPE GetFolders(LONG, ITaskFolderCollection**) override {
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE GetFolders(LONG flags, ITaskFolderCollection** folders) override;
     HRESULT STDMETHODCALLTYPE CreateFolder(BSTR name, VARIANT, ITaskFolder** folder) override {
         std::wstring full;
-        if (!ResolvePath(path_, In(name), &full) || full == L"\\")
-            return E_INVALIDARG;
+        if (HRESULT hr = ResolveChild(path_, name, &full); FAILED(hr))
+            return hr;
         StoreLock lock;
         if (DWORD rc = lock.Error())
             return Win32(rc);
@@ -915,23 +1239,28 @@ public:
             return Win32(rc);
         if (!folder)
             return S_OK;
-        return Give(new TaskFolder(full), folder);
+        return Give(new TaskFolder(full, Shown(In(name))), folder);
     }
     HRESULT STDMETHODCALLTYPE DeleteFolder(BSTR name, LONG) override {
         std::wstring full;
-        if (!ResolvePath(path_, In(name), &full) || full == L"\\")
-            return E_INVALIDARG;
+        const HRESULT hr = ResolveChild(path_, name, &full);
+        if (hr == E_INVALIDARG)
+            return E_ACCESSDENIED; // the folder itself, or the root
+        if (FAILED(hr))
+            return hr;
         StoreLock lock;
         if (DWORD rc = lock.Error())
             return Win32(rc);
+        if (!FolderExists(full))
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
         return Win32(DeleteTaskFolder(full));
     }
     HRESULT STDMETHODCALLTYPE GetTask(BSTR path, IRegisteredTask** task) override {
         if (!task)
             return E_POINTER;
         std::wstring full;
-        if (!ResolvePath(path_, In(path), &full) || full == L"\\")
-            return E_INVALIDARG;
+        if (HRESULT hr = ResolveChild(path_, path, &full); FAILED(hr))
+            return hr;
         StoreLock lock;
         if (DWORD rc = lock.Error())
             return Win32(rc);
@@ -946,32 +1275,34 @@ public:
         std::vector<std::wstring> names;
         if (DWORD rc = ListTaskNames(path_, &names))
             return Win32(rc);
-        std::vector<std::pair<std::wstring, XmlPtr>> list;
+        std::vector<Listed> list;
         for (const auto& name : names) {
             const std::wstring path = JoinTaskPath(path_, name);
             XmlPtr doc;
             if (ReadTask(path, &doc) == 0)
-                list.emplace_back(path, doc);
+                list.push_back(Listed{path, path, doc});
         }
         return Give(new RegisteredTaskCollection(std::move(list)), tasks);
     }
     HRESULT STDMETHODCALLTYPE DeleteTask(BSTR name, LONG) override {
         std::wstring full;
-        if (!ResolvePath(path_, In(name), &full) || full == L"\\")
-            return E_INVALIDARG;
+        if (HRESULT hr = ResolveChild(path_, name, &full); FAILED(hr))
+            return hr;
         StoreLock lock;
         if (DWORD rc = lock.Error())
             return Win32(rc);
+        if (!TaskExists(full))
+            return MissingTask(full);
         return Win32(DeleteTaskFile(full));
     }
     HRESULT STDMETHODCALLTYPE RegisterTask(BSTR path, BSTR xml, LONG flags, VARIANT user,
                                            VARIANT password, TASK_LOGON_TYPE logon, VARIANT sddl,
                                            IRegisteredTask** task) override {
         if (!xml)
-            return E_POINTER;
-        XmlPtr doc = ParseXml(In(xml), nullptr);
-        if (!doc)
-            return kSchedMalformedXml;
+            return HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER);
+        XmlPtr doc;
+        if (HRESULT hr = ParseTaskXml(In(xml), &doc); FAILED(hr))
+            return hr;
         return Register(path, doc, flags, user, password, logon, sddl, task);
     }
     HRESULT STDMETHODCALLTYPE RegisterTaskDefinition(BSTR path, ITaskDefinition* definition,
@@ -980,14 +1311,14 @@ public:
                                                      IRegisteredTask** task) override {
         if (!definition)
             return E_POINTER;
-        // Only definitions of this server can be registered: they are trees.
         BSTR xml = nullptr;
         if (HRESULT hr = definition->get_XmlText(&xml); FAILED(hr))
             return hr;
-        XmlPtr doc = ParseXml(In(xml), nullptr);
+        XmlPtr doc;
+        const HRESULT hr = ParseTaskXml(In(xml), &doc);
         SysFreeString(xml);
-        if (!doc)
-            return kSchedMalformedXml;
+        if (FAILED(hr))
+            return hr;
         return Register(path, doc, flags, user, password, logon, sddl, task);
     }
     HRESULT STDMETHODCALLTYPE GetSecurityDescriptor(LONG, BSTR*) override { return E_NOTIMPL; }
@@ -997,6 +1328,14 @@ protected:
     bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskFolder); }
 
 private:
+    // The reported path of a folder given relative to this one.
+    std::wstring Shown(const std::wstring& given) const {
+        std::wstring rest = !given.empty() && given[0] == L'\\' ? given.substr(1) : given;
+        if (rest.empty())
+            return shown_;
+        return shown_.empty() || shown_.back() == L'\\' ? shown_ + rest : shown_ + L"\\" + rest;
+    }
+
     HRESULT Register(BSTR path, const XmlPtr& doc, LONG flags, const VARIANT& user,
                      const VARIANT& password, TASK_LOGON_TYPE logon, const VARIANT& sddl,
                      IRegisteredTask** task) {
@@ -1009,24 +1348,26 @@ private:
         if (flags & ~(TASK_CREATE_OR_UPDATE | TASK_DISABLE | TASK_VALIDATE_ONLY |
                       TASK_DONT_ADD_PRINCIPAL_ACE | TASK_IGNORE_REGISTRATION_TRIGGERS))
             return E_INVALIDARG;
-        if (!IsTaskDocument(*doc))
-            return kSchedMissingNode;
-        XmlPtr actions = Child(*doc, L"Actions");
-        if (!actions || actions->children.empty())
-            return kSchedMissingNode;
         if (logon == TASK_LOGON_PASSWORD && (userText.empty() || passwordText.empty()))
             return E_ACCESSDENIED;
-        std::wstring full;
+        // Without a name the root names the task by a new GUID; other
+        // folders refuse.
         std::wstring name = In(path);
         if (name.empty()) {
+            if (path_ != L"\\")
+                return E_INVALIDARG;
             GUID guid;
             wchar_t text[40];
             if (FAILED(CoCreateGuid(&guid)) || !StringFromGUID2(guid, text, ARRAYSIZE(text)))
                 return E_FAIL;
             name = text;
         }
-        if (!ResolvePath(path_, name, &full) || full == L"\\")
+        std::vector<std::wstring> names;
+        if (HRESULT hr = SplitRelative(name, &names); FAILED(hr))
+            return hr;
+        if (names.empty())
             return E_INVALIDARG;
+        const std::wstring full = JoinNames(path_, names);
         // The principal as registered; the password is never stored.
         XmlPtr principal = EnsureChild(*EnsureChild(*doc, L"Principals"), L"Principal");
         if (!principal->Attribute(L"id"))
@@ -1038,23 +1379,26 @@ private:
             SetPathText(*principal, L"LogonType", logonText);
         if (flags & TASK_DISABLE)
             SetPathBool(*doc, L"Settings/Enabled", false);
-        if (!doc->Attribute(L"xmlns"))
-            doc->SetAttribute(L"xmlns", kTaskNamespace);
         if (flags & TASK_VALIDATE_ONLY)
             return S_OK;
 
         StoreLock lock;
         if (DWORD rc = lock.Error())
             return Win32(rc);
-        std::wstring folder, leaf;
-        SplitTaskPath(full, &folder, &leaf);
-        if (!FolderExists(folder))
-            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        if (FolderExists(full))
+            return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+        // Without TASK_UPDATE a new name is created (flags 0 too); only
+        // TASK_UPDATE alone requires the task to exist.
         const bool exists = TaskExists(full);
         if (exists && !(flags & TASK_UPDATE))
             return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-        if (!exists && !(flags & TASK_CREATE))
+        if (!exists && (flags & TASK_CREATE_OR_UPDATE) == TASK_UPDATE)
             return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        // The folders on the way are created, as Windows does.
+        std::wstring folder, leaf;
+        SplitTaskPath(full, &folder, &leaf);
+        if (DWORD rc = CreateTaskFolder(folder); rc && rc != ERROR_ALREADY_EXISTS)
+            return Win32(rc);
         if (DWORD rc = WriteTask(full, *doc))
             return Win32(rc);
         // A registration starts the triggers afresh.
@@ -1065,7 +1409,41 @@ private:
     }
 
     std::wstring path_;
+    std::wstring shown_;
 };
+
+ITaskFolder* MakeFolder(const Listed& l) {
+    return new TaskFolder(l.path, l.shown);
+}
+
+// The sub-folders as they were when asked for, sorted by name.
+class TaskFolderCollection
+    : public ListedCollection<ITaskFolderCollection, ITaskFolder, MakeFolder> {
+public:
+    using ListedCollection::ListedCollection;
+
+protected:
+    bool Implements(REFIID riid) const override {
+        return IsEqualIID(riid, IID_ITaskFolderCollection);
+    }
+};
+
+HRESULT STDMETHODCALLTYPE TaskFolder::GetFolders(LONG flags, ITaskFolderCollection** folders) {
+    if (!folders)
+        return E_POINTER;
+    if (flags)
+        return E_INVALIDARG;
+    StoreLock lock;
+    if (DWORD rc = lock.Error())
+        return Win32(rc);
+    std::vector<std::wstring> names;
+    if (DWORD rc = ListFolderNames(path_, &names))
+        return Win32(rc);
+    std::vector<Listed> list;
+    for (const auto& name : names)
+        list.push_back(Listed{JoinTaskPath(path_, name), Shown(name), nullptr});
+    return Give(new TaskFolderCollection(std::move(list)), folders);
+}
 
 class TaskService : public ComObject<ITaskService> {
 public:
@@ -1074,27 +1452,31 @@ public:
             return E_POINTER;
         if (!connected_)
             return kNotConnected;
-        std::wstring full;
-        if (!NormalizeTaskPath(In(path), &full))
-            return E_INVALIDARG;
-        if (full == L"\\") {
-            // The root always exists, as on Windows.
-            CreateTaskFolder(full);
-        } else if (!FolderExists(full)) {
-            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        const std::wstring given = In(path);
+        std::vector<std::wstring> names;
+        if (given != L"\\") {
+            if (HRESULT hr = SplitRelative(given, &names); FAILED(hr))
+                return hr;
         }
-        return Give(new TaskFolder(full), folder);
+        if (names.empty()) {
+            // The root always exists, as on Windows.
+            CreateTaskFolder(L"\\");
+            return Give(new TaskFolder(L"\\", L"\\"), folder);
+        }
+        const std::wstring full = JoinNames(L"\\", names);
+        if (!FolderExists(full))
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+        return Give(new TaskFolder(full, given), folder);
     }
     HRESULT STDMETHODCALLTYPE GetRunningTasks(LONG, IRunningTaskCollection**) override {
         return E_NOTIMPL;
     }
+    // A definition needs no connection: it is only a document until registered.
     HRESULT STDMETHODCALLTYPE NewTask(DWORD flags, ITaskDefinition** definition) override {
         if (!definition)
             return E_POINTER;
         if (flags)
             return E_INVALIDARG;
-        if (!connected_)
-            return kNotConnected;
         return Give(new TaskDefinition(NewTaskDocument()), definition);
     }
     // Only this computer: no server, or its own name.
@@ -1116,23 +1498,30 @@ public:
         wchar_t name[256] = {};
         size = ARRAYSIZE(name);
         GetUserNameW(name, &size);
+        // The user's domain as the logon session names it.
+        wchar_t userDomain[256] = {};
+        const DWORD domainLen =
+            GetEnvironmentVariableW(L"USERDOMAIN", userDomain, ARRAYSIZE(userDomain));
         computer_ = computer;
         user_ = userText.empty() ? name : userText;
-        domain_ = domainText.empty() ? computer_ : domainText;
+        domain_ = !domainText.empty()                              ? domainText
+                  : domainLen && domainLen < ARRAYSIZE(userDomain) ? std::wstring(userDomain)
+                                                                   : computer_;
         connected_ = true;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_Connected(VARIANT_BOOL* connected) override {
         return OutBool(connected_, connected);
     }
+    // The out-parameter is checked before the connection, as Windows does.
     HRESULT STDMETHODCALLTYPE get_TargetServer(BSTR* server) override {
-        return connected_ ? OutText(computer_, server) : kNotConnected;
+        return Connected(computer_, server);
     }
     HRESULT STDMETHODCALLTYPE get_ConnectedUser(BSTR* user) override {
-        return connected_ ? OutText(user_, user) : kNotConnected;
+        return Connected(user_, user);
     }
     HRESULT STDMETHODCALLTYPE get_ConnectedDomain(BSTR* domain) override {
-        return connected_ ? OutText(domain_, domain) : kNotConnected;
+        return Connected(domain_, domain);
     }
     // Task Scheduler 1.2 (the schema version this service writes).
     HRESULT STDMETHODCALLTYPE get_HighestVersion(DWORD* version) override {
@@ -1146,6 +1535,12 @@ protected:
     bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskService); }
 
 private:
+    HRESULT Connected(const std::wstring& text, BSTR* out) const {
+        if (!out)
+            return E_POINTER;
+        return connected_ ? OutText(text, out) : kNotConnected;
+    }
+
     bool connected_ = false;
     std::wstring computer_, user_, domain_;
 };

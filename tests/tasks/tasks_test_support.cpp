@@ -26,12 +26,33 @@ bool TaskFileExists(const std::wstring& name) {
     return simtasks::TaskExists(L"\\" + name);
 }
 
+namespace {
+
+// A folder and everything in it.
+void DeleteFolderTree(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    simtasks::ListTaskNames(folder, &names);
+    for (const std::wstring& name : names)
+        simtasks::DeleteTaskFile(simtasks::JoinTaskPath(folder, name));
+    simtasks::ListFolderNames(folder, &names);
+    for (const std::wstring& name : names)
+        DeleteFolderTree(simtasks::JoinTaskPath(folder, name));
+    simtasks::DeleteTaskFolder(folder);
+}
+
+} // namespace
+
 void DeleteTestTasks() {
     std::vector<std::wstring> names;
     simtasks::ListTaskNames(L"\\", &names);
     for (const std::wstring& name : names) {
         if (name.compare(0, wcslen(kPrefix), kPrefix) == 0)
             simtasks::DeleteTaskFile(L"\\" + name);
+    }
+    simtasks::ListFolderNames(L"\\", &names);
+    for (const std::wstring& name : names) {
+        if (name.compare(0, wcslen(kPrefix), kPrefix) == 0)
+            DeleteFolderTree(L"\\" + name);
     }
 }
 

@@ -12,14 +12,16 @@
 
 namespace taskstest {
 
-// Every task a test makes is named with this prefix (in the root folder).
+// Every task or folder a test makes in the root folder is named with this
+// prefix.
 extern const wchar_t kPrefix[];
 
 // Text of a stored task file (UTF-16 after its byte-order mark); empty when
 // it does not exist. *hasBom tells whether the mark was there.
 std::wstring TaskFile(const std::wstring& name, bool* hasBom = nullptr);
 bool TaskFileExists(const std::wstring& name);
-// Deletes every task named with kPrefix and its run state.
+// Deletes every task and folder named with kPrefix (folders with all they
+// hold) and the tasks' run state.
 void DeleteTestTasks();
 
 // Number of times text occurs in haystack.
