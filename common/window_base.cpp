@@ -38,4 +38,24 @@ BOOL CenterOnOwner(HWND hWnd) {
     return TRUE;
 }
 
+bool ModelessSlot::Open(HWND hDlg, HWND hOwner) {
+    if (!hDlg)
+        return false;
+    dialog_ = hDlg;
+    ShowWindow(hDlg, SW_SHOW);
+    EnableWindow(hOwner, FALSE);
+    return true;
+}
+
+void ModelessSlot::Destroy() {
+    if (dialog_ && IsWindow(dialog_))
+        DestroyWindow(dialog_);
+    dialog_ = nullptr;
+}
+
+void CloseModeless(HWND hDlg) {
+    EnableWindow(GetParent(hDlg), TRUE);
+    DestroyWindow(hDlg);
+}
+
 } // namespace zb

@@ -97,17 +97,22 @@ HWND CreateWindowWithState(std::unique_ptr<State> state, DWORD dwExStyle, LPCWST
                            hWndParent, hMenu, hInstance, &handOver);
 }
 
+// Where a dialog appears: centred on its owner, or where its template puts
+// it (relative to the owner's client area).
+enum class DialogPlacement { kCentreOnOwner, kFromTemplate };
+
 // The dialog procedure the helpers below install in front of Proc: at
 // WM_INITDIALOG it keeps the state in DWLP_USER, centres the dialog on its
-// owner and calls Proc with the state as lParam; it deletes the state once
-// Proc has handled WM_NCDESTROY.
-template <class State, DLGPROC Proc>
+// owner (unless it keeps its template's place) and calls Proc with the
+// state as lParam; it deletes the state once Proc has handled WM_NCDESTROY.
+template <class State, DLGPROC Proc, DialogPlacement Place = DialogPlacement::kCentreOnOwner>
 INT_PTR CALLBACK StateDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     if (uMsg == WM_INITDIALOG) {
         auto* handOver = reinterpret_cast<detail::StateHandOver<State>*>(lParam);
         State* state = handOver ? handOver->state.release() : nullptr;
         SetWindowLongPtrW(hDlg, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
-        CenterOnOwner(hDlg);
+        if (Place == DialogPlacement::kCentreOnOwner)
+            CenterOnOwner(hDlg);
         return Proc(hDlg, uMsg, wParam, reinterpret_cast<LPARAM>(state));
     }
     const INT_PTR result = Proc(hDlg, uMsg, wParam, lParam);
@@ -123,11 +128,11 @@ INT_PTR CALLBACK StateDialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lPa
 // error set) when the dialog could not be created. The state is freed before
 // this returns: results travel in the EndDialog value or through a pointer
 // the state holds.
-template <DLGPROC Proc, class State>
+template <DLGPROC Proc, DialogPlacement Place = DialogPlacement::kCentreOnOwner, class State>
 INT_PTR DialogBoxWithState(HINSTANCE hInstance, LPCWSTR lpTemplate, HWND hWndOwner,
                            std::unique_ptr<State> state) {
     detail::StateHandOver<State> handOver{std::move(state)};
-    return DialogBoxParamW(hInstance, lpTemplate, hWndOwner, StateDialogProc<State, Proc>,
+    return DialogBoxParamW(hInstance, lpTemplate, hWndOwner, StateDialogProc<State, Proc, Place>,
                            reinterpret_cast<LPARAM>(&handOver));
 }
 
@@ -140,5 +145,50 @@ HWND CreateDialogWithState(HINSTANCE hInstance, LPCWSTR lpTemplate, HWND hWndOwn
     return CreateDialogParamW(hInstance, lpTemplate, hWndOwner, StateDialogProc<State, Proc>,
                               reinterpret_cast<LPARAM>(&handOver));
 }
+
+// A number a control carries for tools outside the process (automation,
+// accessibility, the tests): what a picture control shows, say, where the
+// bitmap handle itself would mean nothing there. Controls have no state of
+// their own through the helpers above, so their user data is free for it.
+inline void SetControlTag(HWND hControl, LONG_PTR tag) {
+    SetWindowLongPtrW(hControl, GWLP_USERDATA, tag);
+}
+
+// A modeless dialog opened over its owner window. While it is open the owner
+// takes no input, and the program's message loop offers it the keyboard
+// (Route); closing gives the owner its input back. The slot records the
+// dialog from Open until the dialog's WM_NCDESTROY (Forget), however it
+// ends.
+class ModelessSlot {
+public:
+    HWND Get() const { return dialog_; }
+    explicit operator bool() const { return dialog_ != nullptr; }
+
+    // Records hDlg, shows it and disables hOwner; false (nothing done) for a
+    // dialog that could not be created.
+    bool Open(HWND hDlg, HWND hOwner);
+    // Records a window that only joins the keyboard routing: it disables
+    // nobody (it stands in for its owner, which is hidden meanwhile).
+    void Record(HWND hWnd) { dialog_ = hWnd; }
+    // At the window's WM_NCDESTROY: forgets it unless a newer one took the
+    // slot.
+    void Forget(HWND hWnd) {
+        if (dialog_ == hWnd)
+            dialog_ = nullptr;
+    }
+    // Destroys the recorded dialog, if any, without giving its owner input
+    // back: for a hand-over, after which the caller enables the owner once.
+    void Destroy();
+    // Offers a message of the loop to the dialog's keyboard navigation; true
+    // when the dialog took it.
+    bool Route(MSG* pMsg) const { return dialog_ && IsDialogMessageW(dialog_, pMsg); }
+
+private:
+    HWND dialog_ = nullptr;
+};
+
+// The dialog's own way out of ModelessSlot::Open: gives its owner (the
+// parent of a child dialog) input back, then destroys the dialog.
+void CloseModeless(HWND hDlg);
 
 } // namespace zb

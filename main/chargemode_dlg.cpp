@@ -20,13 +20,9 @@ namespace {
 constexpr DWORD kChargeModeHelpTopic = 10136;
 
 struct ChargeModeState {
-    CBattery* battery = nullptr;
+    MainApp& app;
+    CBattery* battery;
 };
-
-CBattery* BatteryOf(HWND hDlg) {
-    const ChargeModeState* state = zb::DialogState<ChargeModeState>(hDlg);
-    return state ? state->battery : nullptr;
-}
 
 void ShowRefusalLayout(HWND hDlg) {
     CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, 0);
@@ -42,8 +38,9 @@ void ShowRefusalLayout(HWND hDlg) {
     SendMessageW(hDlg, DM_SETDEFID, IDC_CM_REFUSAL_OK, 0);
 }
 
-void OnInit(HWND hDlg, CBattery* pBattery) {
-    SetWindowTextW(hDlg, App().title);
+void OnInit(HWND hDlg, const ChargeModeState& state) {
+    SetWindowTextW(hDlg, state.app.title);
+    CBattery* pBattery = state.battery;
 
     DWORD mode = 0;
     const HRESULT hr = pBattery ? pBattery->GetChargeMode(&mode) : E_POINTER;
@@ -67,24 +64,19 @@ void OnInit(HWND hDlg, CBattery* pBattery) {
     }
 }
 
-void Close(HWND hDlg) {
-    EnableWindow(App().mainWindow, TRUE);
-    DestroyWindow(hDlg);
-}
-
 void Warn(HWND hDlg, UINT uMessageId) {
     TaskDlgMessageBox(hDlg, uMessageId, IDS_APP_TITLE, MB_OK | MB_ICONWARNING);
 }
 
-void OnOk(HWND hDlg) {
-    CBattery* pBattery = BatteryOf(hDlg);
+void OnOk(HWND hDlg, const ChargeModeState& state) {
+    CBattery* pBattery = state.battery;
     DWORD mode = 0;
     // Nothing ticked happens only when the battery's mode could not be read:
     // then there is no choice to write, and OK leaves the battery alone.
     if (!ChosenChargeMode(IsDlgButtonChecked(hDlg, IDC_CM_FULL) == BST_CHECKED,
                           IsDlgButtonChecked(hDlg, IDC_CM_80) == BST_CHECKED,
                           IsDlgButtonChecked(hDlg, IDC_CM_50) == BST_CHECKED, &mode)) {
-        Close(hDlg);
+        zb::CloseModeless(hDlg);
         return;
     }
     // A running refresh has released this battery's mode or holds it off
@@ -92,7 +84,7 @@ void OnOk(HWND hDlg) {
     if (IsRefreshToolRunning()) {
         WriteLog(L"ChargeModeDlgProc", __LINE__, L"A refresh tool runs: the mode is left.\n");
         Warn(hDlg, IDS_MODE_LOCKED_BY_REFRESH);
-        Close(hDlg);
+        zb::CloseModeless(hDlg);
         return;
     }
     SYSTEM_POWER_STATUS status = {};
@@ -106,27 +98,30 @@ void OnOk(HWND hDlg) {
         Warn(hDlg, IDS_CHARGEMODE_SET_FAILED);
     else
         OwnerChargeModeWritten(pBattery->GetBattNo());
-    SendMessageW(App().mainWindow, WM_USER_CHARGEMODECHANGED, 0, 0);
-    Close(hDlg);
+    SendMessageW(state.app.mainWindow, WM_USER_CHARGEMODECHANGED, 0, 0);
+    zb::CloseModeless(hDlg);
 }
 
 void SelectByText(HWND hDlg, int idRadio) {
     CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, idRadio);
 }
 
-INT_PTR CALLBACK ChargeModeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK ChargeModeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+    ChargeModeState* state = zb::DialogState<ChargeModeState>(hDlg);
+    if (!state)
+        return FALSE;
     switch (message) {
     case WM_INITDIALOG:
-        OnInit(hDlg, lParam ? reinterpret_cast<ChargeModeState*>(lParam)->battery : nullptr);
+        OnInit(hDlg, *state);
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            OnOk(hDlg);
+            OnOk(hDlg, *state);
             break;
         case IDCANCEL:
         case IDC_CM_REFUSAL_OK:
-            Close(hDlg);
+            zb::CloseModeless(hDlg);
             break;
         case IDC_BUTTON_HELP:
             OpenHelp(GetDesktopWindow(), kChargeModeHelpTopic);
@@ -145,7 +140,7 @@ INT_PTR CALLBACK ChargeModeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
         }
         return TRUE;
     case WM_NCDESTROY:
-        ForgetWindow(App().chargeModeDialog, hDlg);
+        state->app.chargeModeDialog.Forget(hDlg);
         return FALSE;
     default:
         return FALSE;
@@ -168,11 +163,10 @@ bool ChosenChargeMode(bool bFull, bool b80, bool b50, DWORD* pdwMode) {
     return true;
 }
 
-HWND CreateChargeModeDialog(HWND hParent, CBattery* pBattery) {
-    std::unique_ptr<ChargeModeState> state(new ChargeModeState);
-    state->battery = pBattery;
+HWND CreateChargeModeDialog(MainApp& app, HWND hParent, CBattery* pBattery) {
+    std::unique_ptr<ChargeModeState> state(new ChargeModeState{app, pBattery});
     HWND hDlg = zb::CreateDialogWithState<ChargeModeDlgProc>(
-        App().instance, MAKEINTRESOURCEW(IDD_CHARGEMODE), hParent, std::move(state));
+        app.instance, MAKEINTRESOURCEW(IDD_CHARGEMODE), hParent, std::move(state));
     if (!hDlg)
         LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
     return hDlg;

@@ -26,43 +26,49 @@ constexpr DWORD kReasonAborted = 2;
 constexpr DWORD kReasonSleep = 6;
 
 struct CompleteWindowState {
+    MainApp& app;
     bool completed = false;
     HWND dialog = nullptr;
 };
 
+// The dialog after a completed refresh.
+struct CompletedState {
+    MainApp& app;
+};
+
 struct UncompleteState {
+    MainApp& app;
     CBattery* reported = nullptr;
     DWORD reason = 0;
 };
 
-void ShowToast(UINT uTextId, UINT nKind) {
+void ShowToast(HINSTANCE hInstance, UINT uTextId, UINT nKind) {
     if (!GetToastLibrary().IsToastMode())
         return;
     WCHAR text[256] = L"";
-    LoadStringW(App().instance, uTextId, text, ARRAYSIZE(text));
+    LoadStringW(hInstance, uTextId, text, ARRAYSIZE(text));
     const KX_NTF_TOAST_REQUEST request = MakeToastRequest(nKind, text);
     const HRESULT hr = GetToastLibrary().DisplayToast(&request);
     if (FAILED(hr))
         WriteLog(L"CompleteWndProc", __LINE__, L"Fail To KX_NTF_DisplayToast. hr: %08x.\n", hr);
 }
 
-void DeleteStoredStatus() {
+void DeleteStoredStatus(HINSTANCE hInstance) {
     DWORD status = 0;
     if (FAILED(GetRegLastRefreshStatus(&status)))
         return;
     const HRESULT hr = DelRegLastRefreshStatus();
     if (FAILED(hr))
         WriteErrorLog(IDS_ERR_DELETE_STATUS, ERRLOG_CAPTION_ID, ERRLOG_FILE, static_cast<DWORD>(hr),
-                      App().instance);
+                      hInstance);
 }
 
 // The countdown runs only in the session at the console: nobody else could
 // stop it.
-void StartSleepCountdownIfAtConsole(HWND hDlg) {
+void StartSleepCountdownIfAtConsole(HINSTANCE hInstance, HWND hDlg) {
     DWORD session = 0;
     if (!ProcessIdToSessionId(GetCurrentProcessId(), &session)) {
-        WriteErrorLog(IDS_ERR_SESSION, ERRLOG_CAPTION_ID, ERRLOG_FILE, GetLastError(),
-                      App().instance);
+        WriteErrorLog(IDS_ERR_SESSION, ERRLOG_CAPTION_ID, ERRLOG_FILE, GetLastError(), hInstance);
         return;
     }
     if (session == WTSGetActiveConsoleSessionId())
@@ -70,33 +76,39 @@ void StartSleepCountdownIfAtConsole(HWND hDlg) {
 }
 
 // Gives the main window back, redrawn, and ends the completion window.
-void CloseCompleteWindow(HWND hWnd, bool bResult, bool bChargeMode) {
-    HWND hMain = App().mainWindow;
+void CloseCompleteWindow(const MainApp& app, HWND hWnd, bool bResult, bool bChargeMode) {
+    HWND hMain = app.mainWindow;
     if (bResult)
         SendMessageW(hMain, WM_USER_UPDATERESULT, 0, 0);
     SendMessageW(hMain, WM_USER_UPDATEBATTERY, 0, 0);
     if (bChargeMode)
         SendMessageW(hMain, WM_USER_CHARGEMODECHANGED, 0, 0);
+    // The confirmation that started the run handed over without giving the
+    // main window its input back: it gets it here, with the screen.
     EnableWindow(hMain, TRUE);
     ShowWindow(hMain, SW_SHOW);
     DestroyWindow(hWnd);
 }
 
-void ReturnToMain(HWND hDlg, bool bResult, bool bChargeMode) {
-    CloseCompleteWindow(GetParent(hDlg), bResult, bChargeMode);
+void ReturnToMain(const MainApp& app, HWND hDlg, bool bResult, bool bChargeMode) {
+    CloseCompleteWindow(app, GetParent(hDlg), bResult, bChargeMode);
 }
 
 INT_PTR CALLBACK CompleteDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    const CompletedState* state = zb::DialogState<CompletedState>(hDlg);
+    if (!state)
+        return FALSE;
+    const MainApp& app = state->app;
     switch (message) {
     case WM_INITDIALOG:
-        SetWindowTextW(hDlg, App().title);
+        SetWindowTextW(hDlg, app.title);
         ShowWindow(GetDlgItem(hDlg, IDC_RESULT_PICTURE2), SW_HIDE);
-        SetResultDlgInfo(hDlg, App().batteries);
-        DeleteStoredStatus();
+        SetResultDlgInfo(hDlg, app.batteries);
+        DeleteStoredStatus(app.instance);
         return FALSE;
     case WM_SHOWWINDOW:
-        if (wParam && App().sleepAfterCompletion)
-            StartSleepCountdownIfAtConsole(hDlg);
+        if (wParam && app.sleepAfterCompletion)
+            StartSleepCountdownIfAtConsole(app.instance, hDlg);
         return FALSE;
     case WM_USER_SLEEPCOUNTDOWN:
         SleepTaskDlg(hDlg);
@@ -105,7 +117,7 @@ INT_PTR CALLBACK CompleteDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM 
         switch (LOWORD(wParam)) {
         case IDOK:
         case IDCANCEL:
-            ReturnToMain(hDlg, true, true);
+            ReturnToMain(app, hDlg, true, true);
             break;
         case IDC_BUTTON_HELP:
             OpenHelp(GetDesktopWindow(), kCompleteHelpTopic);
@@ -114,21 +126,21 @@ INT_PTR CALLBACK CompleteDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM 
             OpenHelp(GetDesktopWindow(), kPurchaseHelpTopic);
             break;
         case IDC_WARRANTY:
-            PostMessageW(App().mainWindow, WM_COMMAND, IDM_WARRANTY, 0);
+            PostMessageW(app.mainWindow, WM_COMMAND, IDM_WARRANTY, 0);
             break;
         default:
             break;
         }
         return TRUE;
     case WM_CTLCOLORSTATIC:
-        return WhiteResultMessage(wParam, lParam);
+        return WhiteResultMessage(app, wParam, lParam);
     default:
         return FALSE;
     }
 }
 
 void OnUncompleteInit(HWND hDlg, UncompleteState& state) {
-    MainApp& app = App();
+    const MainApp& app = state.app;
     SetWindowTextW(hDlg, app.title);
     CBattery* battery1 = app.batteries ? app.batteries->GetBattery(1) : nullptr;
     CBattery* battery2 = app.batteries ? app.batteries->GetBattery(2) : nullptr;
@@ -151,7 +163,7 @@ void OnUncompleteInit(HWND hDlg, UncompleteState& state) {
         LoadStringW(app.instance, AdviceTextId(mode, state.reason), text, ARRAYSIZE(text));
         SetDlgItemTextW(hDlg, IDC_ADVICE, text);
     }
-    DeleteStoredStatus();
+    DeleteStoredStatus(app.instance);
 }
 
 INT_PTR CALLBACK UnCompleteDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -164,9 +176,10 @@ INT_PTR CALLBACK UnCompleteDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
         return FALSE;
     switch (message) {
     case WM_SHOWWINDOW:
-        if (wParam == 1 && (state->reported || state->reason != 0) && App().sleepAfterCompletion &&
-            state->reason != kReasonAborted && state->reason != kReasonSleep)
-            StartSleepCountdownIfAtConsole(hDlg);
+        if (wParam == 1 && (state->reported || state->reason != 0) &&
+            state->app.sleepAfterCompletion && state->reason != kReasonAborted &&
+            state->reason != kReasonSleep)
+            StartSleepCountdownIfAtConsole(state->app.instance, hDlg);
         return FALSE;
     case WM_USER_SLEEPCOUNTDOWN:
         SleepTaskDlg(hDlg);
@@ -174,10 +187,11 @@ INT_PTR CALLBACK UnCompleteDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            ReturnToMain(hDlg, false, state->reported && state->reported->IsChargeModeSupported());
+            ReturnToMain(state->app, hDlg, false,
+                         state->reported && state->reported->IsChargeModeSupported());
             break;
         case IDCANCEL:
-            ReturnToMain(hDlg, false, false);
+            ReturnToMain(state->app, hDlg, false, false);
             break;
         case IDC_BUTTON_HELP:
             OpenHelp(GetDesktopWindow(), kCompleteHelpTopic);
@@ -187,9 +201,9 @@ INT_PTR CALLBACK UnCompleteDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
         }
         return TRUE;
     case WM_DESTROY:
-        if (App().batteries)
+        if (state->app.batteries)
             for (UINT battNo : {1u, 2u})
-                if (CBattery* battery = App().batteries->GetBattery(battNo))
+                if (CBattery* battery = state->app.batteries->GetBattery(battNo))
                     battery->SetRefreshState(0);
         return FALSE;
     default:
@@ -202,7 +216,7 @@ bool BatteryDone(const CBattery* battery) {
 }
 
 bool OnCreate(HWND hWnd, CompleteWindowState& state) {
-    MainApp& app = App();
+    MainApp& app = state.app;
     SetWindowTextW(hWnd, app.title);
     CBattery* battery1 = app.batteries ? app.batteries->GetBattery(1) : nullptr;
     CBattery* battery2 = app.batteries ? app.batteries->GetBattery(2) : nullptr;
@@ -211,8 +225,8 @@ bool OnCreate(HWND hWnd, CompleteWindowState& state) {
     if (!battery1 && !battery2 && SUCCEEDED(GetRegLastRefreshStatus(&status)) && status != 0)
         done = false;
     if (!done) {
-        ShowToast(IDS_TOAST_UNCOMPLETED, 8);
-        std::unique_ptr<UncompleteState> dialogState(new UncompleteState);
+        ShowToast(app.instance, IDS_TOAST_UNCOMPLETED, 8);
+        std::unique_ptr<UncompleteState> dialogState(new UncompleteState{app});
         state.dialog = zb::CreateDialogWithState<UnCompleteDlgProc>(
             app.instance, MAKEINTRESOURCEW(IDD_UNCOMPLETE), hWnd, std::move(dialogState));
         if (!state.dialog)
@@ -220,9 +234,10 @@ bool OnCreate(HWND hWnd, CompleteWindowState& state) {
                      L"Fail to CreateDialogParam(IDD_DIALOG_UNCOMPLETE). dwRet: %08x.\n",
                      GetLastError());
     } else {
-        ShowToast(IDS_TOAST_COMPLETED, 7);
-        state.dialog = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_COMPLETED), hWnd,
-                                          CompleteDlgProc, 0);
+        ShowToast(app.instance, IDS_TOAST_COMPLETED, 7);
+        state.dialog = zb::CreateDialogWithState<CompleteDlgProc>(
+            app.instance, MAKEINTRESOURCEW(IDD_COMPLETED), hWnd,
+            std::unique_ptr<CompletedState>(new CompletedState{app}));
         if (!state.dialog)
             WriteLog(L"CompleteWndProc", __LINE__,
                      L"Fail to CreateDialogParam(IDD_DIALOG_COMPLETE). dwRet: %08x.\n",
@@ -250,10 +265,10 @@ LRESULT CALLBACK CompleteWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM 
             SetFocus(state->dialog);
         return 0;
     case WM_CLOSE:
-        CloseCompleteWindow(hWnd, state->completed, true);
+        CloseCompleteWindow(state->app, hWnd, state->completed, true);
         return 0;
     case WM_NCDESTROY:
-        ForgetWindow(App().completeWindow, hWnd);
+        state->app.completeWindow.Forget(hWnd);
         return 0;
     default:
         return DefWindowProcW(hWnd, message, wParam, lParam);
@@ -291,12 +306,11 @@ UINT AdviceTextId(DWORD dwChargeMode, DWORD dwReason) {
     return IDS_ADVICE_REGULAR;
 }
 
-HWND CreateCompleteWindow() {
-    MainApp& app = App();
+HWND CreateCompleteWindow(MainApp& app) {
     if (!RegisterRunWindowClass(app.instance, COMPLETE_WINDOW_CLASS,
                                 zb::StateWindowProc<CompleteWindowState, CompleteWndProc>))
         return nullptr;
-    std::unique_ptr<CompleteWindowState> state(new CompleteWindowState);
+    std::unique_ptr<CompleteWindowState> state(new CompleteWindowState{app});
     HWND hWnd = zb::CreateWindowWithState(std::move(state), 0, COMPLETE_WINDOW_CLASS, L"",
                                           WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, 0, 100, 100,
                                           nullptr, nullptr, app.instance);
@@ -304,7 +318,7 @@ HWND CreateCompleteWindow() {
         LogApiFailure(L"WndProc", __LINE__, L"CreateWindow", GetLastError());
         return nullptr;
     }
-    app.completeWindow = hWnd;
+    app.completeWindow.Record(hWnd);
     zb::CenterOnOwner(hWnd);
     ShowWindow(hWnd, SW_SHOW);
     UpdateWindow(hWnd);

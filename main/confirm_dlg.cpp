@@ -20,18 +20,13 @@ namespace {
 constexpr size_t kNotesCch = 1024;
 
 struct ConfirmState {
-    CBattery* battery = nullptr;
+    MainApp& app;
+    CBattery* battery;
 };
 
-CBattery* BatteryOf(HWND hDlg) {
-    const ConfirmState* state = zb::DialogState<ConfirmState>(hDlg);
-    return state ? state->battery : nullptr;
-}
-
-void SetEstimateText(HWND hDlg, CBattery* pBattery) {
+void SetEstimateText(HINSTANCE instance, HWND hDlg, CBattery* pBattery) {
     if (!pBattery)
         return;
-    HINSTANCE instance = App().instance;
     WCHAR format[512] = L"";
     WCHAR text[512] = L"";
     DWORD maxHours = 0;
@@ -46,15 +41,15 @@ void SetEstimateText(HWND hDlg, CBattery* pBattery) {
     SetDlgItemTextW(hDlg, IDC_CONFIRM_TEXT, text);
 }
 
-void OnInit(HWND hDlg, CBattery* pBattery) {
-    MainApp& app = App();
+void OnInit(HWND hDlg, const ConfirmState& state) {
+    const MainApp& app = state.app;
     SetWindowTextW(hDlg, app.title);
     ShowWindow(GetDlgItem(hDlg, IDC_SLEEP_CHECK), SW_SHOW);
     CheckDlgButton(hDlg, IDC_SLEEP_CHECK, app.sleepAfterCompletion ? BST_CHECKED : BST_UNCHECKED);
     WCHAR notes[kNotesCch] = L"";
     LoadStringW(app.instance, IDS_CONFIRM_NOTES, notes, ARRAYSIZE(notes));
     SetDlgItemTextW(hDlg, IDC_NOTES, notes);
-    SetEstimateText(hDlg, pBattery);
+    SetEstimateText(app.instance, hDlg, state.battery);
 }
 
 // The message that refuses the start, or 0 when the refresh may start.
@@ -65,9 +60,9 @@ UINT RefusalOf(CBattery* pBattery) {
     return RefusalForPowerStatus(status, FileExistsCurrentPath(L"zbRefresh.exe") != FALSE);
 }
 
-void OnYes(HWND hDlg) {
-    MainApp& app = App();
-    CBattery* pBattery = BatteryOf(hDlg);
+void OnYes(HWND hDlg, const ConfirmState& state) {
+    MainApp& app = state.app;
+    CBattery* pBattery = state.battery;
     ShowWindow(hDlg, SW_HIDE);
     if (const UINT refusal = RefusalOf(pBattery)) {
         TaskDlgMessageBox(hDlg, refusal, IDS_APP_TITLE, MB_OK | MB_ICONWARNING);
@@ -77,33 +72,33 @@ void OnYes(HWND hDlg) {
     app.sleepAfterCompletion = IsDlgButtonChecked(hDlg, IDC_SLEEP_CHECK) == BST_CHECKED;
     const WORD battNo = pBattery ? static_cast<WORD>(pBattery->GetBattNo()) : 0;
     SendMessageW(app.mainWindow, WM_COMMAND, MAKEWPARAM(IDM_START_REFRESH, battNo), 0);
+    // The refresh (or the main window, when it could not start) has taken
+    // over: the main window's input comes back when the run's windows close.
     DestroyWindow(hDlg);
 }
 
-void OnNo(HWND hDlg) {
-    EnableWindow(App().mainWindow, TRUE);
-    DestroyWindow(hDlg);
-}
-
-INT_PTR CALLBACK ConfirmDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK ConfirmDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+    ConfirmState* state = zb::DialogState<ConfirmState>(hDlg);
+    if (!state)
+        return FALSE;
     switch (message) {
     case WM_INITDIALOG:
-        OnInit(hDlg, lParam ? reinterpret_cast<ConfirmState*>(lParam)->battery : nullptr);
+        OnInit(hDlg, *state);
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            OnYes(hDlg);
+            OnYes(hDlg, *state);
             break;
         case IDCANCEL:
-            OnNo(hDlg);
+            zb::CloseModeless(hDlg);
             break;
         default:
             break;
         }
         return TRUE;
     case WM_NCDESTROY:
-        ForgetWindow(App().confirmDialog, hDlg);
+        state->app.confirmDialog.Forget(hDlg);
         return FALSE;
     default:
         return FALSE;
@@ -124,11 +119,10 @@ UINT RefusalForPowerStatus(const SYSTEM_POWER_STATUS& status, bool bRefreshToolP
     return 0;
 }
 
-HWND CreateConfirmDialog(HWND hParent, CBattery* pBattery) {
-    std::unique_ptr<ConfirmState> state(new ConfirmState);
-    state->battery = pBattery;
+HWND CreateConfirmDialog(MainApp& app, HWND hParent, CBattery* pBattery) {
+    std::unique_ptr<ConfirmState> state(new ConfirmState{app, pBattery});
     HWND hDlg = zb::CreateDialogWithState<ConfirmDlgProc>(
-        App().instance, MAKEINTRESOURCEW(IDD_CONFIRM), hParent, std::move(state));
+        app.instance, MAKEINTRESOURCEW(IDD_CONFIRM), hParent, std::move(state));
     if (!hDlg)
         LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
     return hDlg;

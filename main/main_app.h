@@ -1,4 +1,4 @@
-// The main screen: its process-wide state, start-up, the main window with
+// The main screen: its state, start-up, the main window with
 // its dialog and pages, and the small dialogs they open.
 //
 // All of it lives on the one user-interface thread. Other processes reach
@@ -10,6 +10,7 @@
 
 #include "battery/battery.h"
 #include "common/util.h"
+#include "common/window_base.h"
 
 namespace zbmain {
 
@@ -41,7 +42,10 @@ constexpr size_t TITLE_CCH = 100;
 constexpr wchar_t REFRESH_WINDOW_CLASS[] = L"RefreshWnd";
 constexpr wchar_t COMPLETE_WINDOW_CLASS[] = L"CompleteWnd";
 
-// The program's state.
+// The main screen's state. wWinMain owns it for the life of the program
+// and hands it to the main window; every window and dialog of the screen
+// gets it from its creator (a reference in its own state), the message loop
+// from wWinMain. Nothing reaches it any other way.
 struct MainApp {
     HINSTANCE instance = nullptr;
     WCHAR title[TITLE_CCH] = L"";
@@ -55,26 +59,20 @@ struct MainApp {
     HWND diagnosisPage = nullptr;
     HWND battery1Page = nullptr;
     HWND battery2Page = nullptr;
-    HWND readMe = nullptr;
-    HWND refreshDialog = nullptr;
-    HWND completeWindow = nullptr;
-    HWND confirmDialog = nullptr;
-    HWND reservationDialog = nullptr;
-    HWND chargeModeDialog = nullptr;
+    // The windows the message loop offers the keyboard to besides the main
+    // dialog and its pages; the small dialogs disable the main window while
+    // they are open.
+    zb::ModelessSlot readMe;
+    zb::ModelessSlot refreshDialog;
+    zb::ModelessSlot completeWindow;
+    zb::ModelessSlot confirmDialog;
+    zb::ModelessSlot reservationDialog;
+    zb::ModelessSlot chargeModeDialog;
     HWND keyboardOwner = nullptr;
 
     HBRUSH whiteBrush = nullptr;
     int queryRetryCount = 0;
 };
-
-MainApp& App();
-
-// Clears one of App()'s window slots at that window's WM_NCDESTROY, unless a
-// newer window already took the slot.
-inline void ForgetWindow(HWND& slot, HWND hWnd) {
-    if (slot == hWnd)
-        slot = nullptr;
-}
 
 // ---- Start-up and command line (plain decisions) ---------------------------
 
@@ -98,7 +96,7 @@ DWORD CheckConfigPath(LPCWSTR lpszPath);
 UINT ConsoleMessageForResult(DWORD dwResult, bool bImport, bool bEmptyPath);
 
 // 1 unless "/icon" was given and the main window has never been shown.
-int IsWindowShowMode();
+int IsWindowShowMode(const MainApp& app);
 
 // ---- Battery pages (plain decisions) ----------------------------------------
 
@@ -161,36 +159,42 @@ ReservationNotes ReservationNotesFor(bool bWindowsXP, bool bWindows7, bool bWind
 
 // ---- Windows ----------------------------------------------------------------
 
-BOOL RegisterMainWindowClass(HINSTANCE hInstance);
-BOOL InitInstance(HINSTANCE hInstance, int nCmdShow);
-int RunMessageLoop(HACCEL hAccel);
+BOOL RegisterMainWindowClass(const MainApp& app);
+// Creates the main window, which works with app until it is destroyed.
+BOOL InitInstance(MainApp& app, int nCmdShow);
+int RunMessageLoop(MainApp& app, HACCEL hAccel);
+
+// What the main window holds: the screen's state, which wWinMain owns.
+struct MainWindowState {
+    MainApp& app;
+};
 LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-HWND CreateMainDialog(HWND hParent);
+HWND CreateMainDialog(MainApp& app, HWND hParent);
 // Page of tab index nTab: 0 diagnosis, 1 battery 1 (battery 2 when there is
 // no battery 1), 2 battery 2.
-HWND PageOfTab(int nTab);
+HWND PageOfTab(const MainApp& app, int nTab);
 void SetDlgInfo(HWND hWnd, const CBatteryArray* pBatteryArray);
-void SetBattDlg1Info(HWND hDlg, CBattery* pBattery);
-void SetBattDlg2Info(HWND hDlg, CBattery* pBattery);
+void SetBattDlg1Info(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery);
+void SetBattDlg2Info(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery);
 void EnableRefreshButtons1(HWND hDlg, BOOL bEnable);
 void EnableRefreshButtons2(HWND hDlg, BOOL bEnable);
 // WM_CTLCOLORSTATIC of a dialog with the result message: that one on white.
-INT_PTR WhiteResultMessage(WPARAM wParam, LPARAM lParam);
+INT_PTR WhiteResultMessage(const MainApp& app, WPARAM wParam, LPARAM lParam);
 // The reserved refresh's start time, when one lies ahead.
-bool GetReservationDisplay(SYSTEMTIME* pStart);
+bool GetReservationDisplay(HINSTANCE hInstance, SYSTEMTIME* pStart);
 
-HWND CreateReadMeDialog(HWND hParent);
-HWND CreateChargeModeDialog(HWND hParent, CBattery* pBattery);
-void ShowAboutBox(HWND hParent);
+HWND CreateReadMeDialog(MainApp& app, HWND hParent);
+HWND CreateChargeModeDialog(MainApp& app, HWND hParent, CBattery* pBattery);
+void ShowAboutBox(HINSTANCE hInstance, HWND hParent);
 
 // ---- Windows of the refresh run ----------------------------------------------
 
 // The refresh and completion windows' classes (registered on first use).
 BOOL RegisterRunWindowClass(HINSTANCE hInstance, LPCWSTR lpszClass, WNDPROC proc);
-HWND CreateRefreshWindow(UINT uBattNo);
-HWND CreateCompleteWindow();
-HWND CreateConfirmDialog(HWND hParent, CBattery* pBattery);
-HWND CreateReservationDialog(HWND hParent, CBatteryArray* pBatteries);
+HWND CreateRefreshWindow(MainApp& app, UINT uBattNo);
+HWND CreateCompleteWindow(MainApp& app);
+HWND CreateConfirmDialog(MainApp& app, HWND hParent, CBattery* pBattery);
+HWND CreateReservationDialog(MainApp& app, HWND hParent, CBatteryArray* pBatteries);
 
 } // namespace zbmain

@@ -5,8 +5,11 @@
 #include <commctrl.h>
 #include <strsafe.h>
 
+#include <memory>
+
 #include "common/help.h"
 #include "common/log.h"
+#include "common/window_base.h"
 #include "ipc/pipe.h"
 #include "main/program_ids.h"
 #include "main/reservation_query.h"
@@ -46,16 +49,31 @@ constexpr PageIds kPage2 = {2,
                             IDC_MODE_LABEL2,
                             IDC_MODE_TEXT2};
 
-void SetItemTextFromResource(HWND hDlg, int id, UINT uStringId) {
+struct MainDialogState {
+    MainApp& app;
+};
+
+struct BatteryPageState {
+    MainApp& app;
+    CBattery* battery;
+};
+
+struct DiagnosisPageState {
+    const MainApp& app;
+    const CBatteryArray* batteries;
+};
+
+void SetItemTextFromResource(HINSTANCE hInstance, HWND hDlg, int id, UINT uStringId) {
     WCHAR text[260] = L"";
-    LoadStringW(App().instance, uStringId, text, ARRAYSIZE(text));
+    LoadStringW(hInstance, uStringId, text, ARRAYSIZE(text));
     SetDlgItemTextW(hDlg, id, text);
 }
 
-void SetItemDate(HWND hDlg, int id, UINT uFormatId, const SYSTEMTIME& st, bool bWithTime) {
+void SetItemDate(HINSTANCE hInstance, HWND hDlg, int id, UINT uFormatId, const SYSTEMTIME& st,
+                 bool bWithTime) {
     WCHAR format[64] = L"";
     WCHAR text[64] = L"";
-    LoadStringW(App().instance, uFormatId, format, ARRAYSIZE(format));
+    LoadStringW(hInstance, uFormatId, format, ARRAYSIZE(format));
     if (bWithTime)
         StringCchPrintfW(text, ARRAYSIZE(text), format, st.wYear, st.wMonth, st.wDay, st.wHour,
                          st.wMinute);
@@ -74,21 +92,22 @@ void ShowModeControls(HWND hDlg, const PageIds& ids, int nShow) {
         ShowWindow(GetDlgItem(hDlg, id), nShow);
 }
 
-void SetBattDlgInfo(HWND hDlg, CBattery* pBattery, const PageIds& ids, LPCWSTR lpszFunction) {
+void SetBattDlgInfo(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery, const PageIds& ids,
+                    LPCWSTR lpszFunction) {
     if (!pBattery) {
         LogNullArg(lpszFunction, __LINE__, L"pBattery");
         return;
     }
     SYSTEMTIME start = {};
-    if (GetReservationDisplay(&start))
-        SetItemDate(hDlg, ids.schedule, IDS_FORMAT_MINUTE, start, true);
+    if (GetReservationDisplay(hInstance, &start))
+        SetItemDate(hInstance, hDlg, ids.schedule, IDS_FORMAT_MINUTE, start, true);
     else
-        SetItemTextFromResource(hDlg, ids.schedule, IDS_NOT_SET);
+        SetItemTextFromResource(hInstance, hDlg, ids.schedule, IDS_NOT_SET);
 
-    SetItemTextFromResource(hDlg, ids.lastDate, IDS_NOT_YET_DONE);
+    SetItemTextFromResource(hInstance, hDlg, ids.lastDate, IDS_NOT_YET_DONE);
     SYSTEMTIME last = {};
     if (SUCCEEDED(pBattery->GetLastRefreshDay(&last)))
-        SetItemDate(hDlg, ids.lastDate, IDS_DATE_FORMAT, last, false);
+        SetItemDate(hInstance, hDlg, ids.lastDate, IDS_DATE_FORMAT, last, false);
 
     // A battery to be replaced, or one the firmware protects, is not
     // refreshed; nothing on this page turns the buttons back on.
@@ -111,29 +130,25 @@ void SetBattDlgInfo(HWND hDlg, CBattery* pBattery, const PageIds& ids, LPCWSTR l
         textId =
             SUCCEEDED(pBattery->SetChargeMode(CHARGEMODE_FULL)) ? IDS_MODE_FULL : IDS_MODE_ERROR;
     }
-    SetItemTextFromResource(hDlg, ids.modeText, textId);
+    SetItemTextFromResource(hInstance, hDlg, ids.modeText, textId);
     ShowWindow(GetDlgItem(hDlg, ids.modeText), SW_SHOW);
 }
 
 // ---- Pages ------------------------------------------------------------------------
 
-HWND MainWindowOf(HWND hPage) {
-    // page -> tab control -> main dialog -> main window
-    return GetParent(GetParent(GetParent(hPage)));
-}
-
 INT_PTR BatteryPageProc(const PageIds& ids, LPCWSTR lpszFill, HWND hDlg, UINT message,
-                        WPARAM wParam, LPARAM lParam) {
-    CBattery* pBattery = reinterpret_cast<CBattery*>(GetWindowLongPtrW(hDlg, DWLP_USER));
+                        WPARAM wParam, LPARAM) {
+    const BatteryPageState* state = zb::DialogState<BatteryPageState>(hDlg);
+    if (!state)
+        return FALSE;
     switch (message) {
     case WM_INITDIALOG:
-        SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
         ShowModeControls(hDlg, ids, SW_HIDE);
-        SetBattDlgInfo(hDlg, reinterpret_cast<CBattery*>(lParam), ids, lpszFill);
+        SetBattDlgInfo(state->app.instance, hDlg, state->battery, ids, lpszFill);
         return TRUE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
-        HWND hMain = MainWindowOf(hDlg);
+        HWND hMain = state->app.mainWindow;
         if (id == ids.start)
             PostMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDM_CONFIRM_REFRESH, ids.battNo), 0);
         else if (id == ids.reserve)
@@ -143,7 +158,7 @@ INT_PTR BatteryPageProc(const PageIds& ids, LPCWSTR lpszFill, HWND hDlg, UINT me
         return TRUE;
     }
     case WM_USER_UPDATEBATTERY:
-        SetBattDlgInfo(hDlg, pBattery, ids, lpszFill);
+        SetBattDlgInfo(state->app.instance, hDlg, state->battery, ids, lpszFill);
         return TRUE;
     default:
         return FALSE;
@@ -159,22 +174,19 @@ INT_PTR CALLBACK Battery2PageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPA
 }
 
 INT_PTR CALLBACK DiagnosisPageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+    const DiagnosisPageState* state = zb::DialogState<DiagnosisPageState>(hDlg);
+    if (!state)
+        return FALSE;
     switch (message) {
     case WM_INITDIALOG:
-        SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
-        SetResultDlgInfo(hDlg, reinterpret_cast<const CBatteryArray*>(lParam));
-        return TRUE;
     case WM_USER_UPDATERESULT:
-        SetResultDlgInfo(
-            hDlg, reinterpret_cast<const CBatteryArray*>(GetWindowLongPtrW(hDlg, DWLP_USER)));
+        SetResultDlgInfo(hDlg, state->batteries);
         return TRUE;
     case WM_CTLCOLORSTATIC:
-        return WhiteResultMessage(wParam, lParam);
+        return WhiteResultMessage(state->app, wParam, lParam);
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EnableWindow(GetParent(hDlg), TRUE);
-            DestroyWindow(hDlg);
-        }
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)
+            zb::CloseModeless(hDlg);
         return TRUE;
     default:
         return FALSE;
@@ -190,9 +202,8 @@ void PlacePage(HWND hTab, HWND hPage) {
                (rc.bottom - 2) - (rc.top + 28), TRUE);
 }
 
-void ShowTabPage(HWND hTab, int nTab) {
-    const MainApp& app = App();
-    HWND selected = PageOfTab(nTab);
+void ShowTabPage(const MainApp& app, HWND hTab, int nTab) {
+    HWND selected = PageOfTab(app, nTab);
     for (HWND page : {app.diagnosisPage, app.battery1Page, app.battery2Page}) {
         if (page && page != selected)
             ShowWindow(page, SW_HIDE);
@@ -211,25 +222,25 @@ void InsertTab(HWND hTab, int nIndex, LPCWSTR lpszLabel) {
     TabCtrl_InsertItem(hTab, nIndex, &item);
 }
 
-void OnMainDialogInit(HWND hDlg, CBatteryArray* pBatteries) {
-    MainApp& app = App();
+void OnMainDialogInit(HWND hDlg, MainApp& app) {
     SetWindowTextW(hDlg, app.title);
     HWND hTab = GetDlgItem(hDlg, IDC_TAB);
+    CBatteryArray* pBatteries = app.batteries;
     CBattery* pBattery1 = pBatteries ? pBatteries->GetBattery(1) : nullptr;
     CBattery* pBattery2 = pBatteries ? pBatteries->GetBattery(2) : nullptr;
 
-    app.diagnosisPage =
-        CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_DIAGNOSIS_PAGE), hTab,
-                           DiagnosisPageDlgProc, reinterpret_cast<LPARAM>(pBatteries));
+    app.diagnosisPage = zb::CreateDialogWithState<DiagnosisPageDlgProc>(
+        app.instance, MAKEINTRESOURCEW(IDD_DIAGNOSIS_PAGE), hTab,
+        std::unique_ptr<DiagnosisPageState>(new DiagnosisPageState{app, pBatteries}));
     if (pBattery1) {
-        app.battery1Page =
-            CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_BATTERY1_PAGE), hTab,
-                               Battery1PageDlgProc, reinterpret_cast<LPARAM>(pBattery1));
+        app.battery1Page = zb::CreateDialogWithState<Battery1PageDlgProc>(
+            app.instance, MAKEINTRESOURCEW(IDD_BATTERY1_PAGE), hTab,
+            std::unique_ptr<BatteryPageState>(new BatteryPageState{app, pBattery1}));
     }
     if (pBattery2) {
-        app.battery2Page =
-            CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_BATTERY2_PAGE), hTab,
-                               Battery2PageDlgProc, reinterpret_cast<LPARAM>(pBattery2));
+        app.battery2Page = zb::CreateDialogWithState<Battery2PageDlgProc>(
+            app.instance, MAKEINTRESOURCEW(IDD_BATTERY2_PAGE), hTab,
+            std::unique_ptr<BatteryPageState>(new BatteryPageState{app, pBattery2}));
     }
 
     int index = 0;
@@ -239,25 +250,28 @@ void OnMainDialogInit(HWND hDlg, CBatteryArray* pBatteries) {
     if (pBattery2)
         InsertTab(hTab, index++, L"バッテリ（セカンダリ）のリフレッシュ");
     TabCtrl_SetCurSel(hTab, 0);
-    ShowTabPage(hTab, 0);
+    ShowTabPage(app, hTab, 0);
 }
 
 INT_PTR CALLBACK MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
-    MainApp& app = App();
+    MainDialogState* state = zb::DialogState<MainDialogState>(hDlg);
+    if (!state)
+        return FALSE;
+    MainApp& app = state->app;
     switch (message) {
     case WM_INITDIALOG:
         app.mainDialog = hDlg;
-        OnMainDialogInit(hDlg, reinterpret_cast<CBatteryArray*>(lParam));
+        OnMainDialogInit(hDlg, app);
         return TRUE;
     case WM_NOTIFY: {
         const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lParam);
         if (hdr->idFrom == IDC_TAB && hdr->code == TCN_SELCHANGE)
-            ShowTabPage(hdr->hwndFrom, TabCtrl_GetCurSel(hdr->hwndFrom));
+            ShowTabPage(app, hdr->hwndFrom, TabCtrl_GetCurSel(hdr->hwndFrom));
         return TRUE;
     }
     case WM_PAINT: {
         HWND hTab = GetDlgItem(hDlg, IDC_TAB);
-        if (HWND page = PageOfTab(TabCtrl_GetCurSel(hTab)))
+        if (HWND page = PageOfTab(app, TabCtrl_GetCurSel(hTab)))
             InvalidateRect(page, nullptr, TRUE);
         return FALSE;
     }
@@ -308,24 +322,23 @@ bool IsReservationAhead(HRESULT hrRead, const SYSTEMTIME& start, const SYSTEMTIM
     return SUCCEEDED(hrRead) && CompareSystemTime(&start, &now) > 0;
 }
 
-INT_PTR WhiteResultMessage(WPARAM wParam, LPARAM lParam) {
-    if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) != IDC_RESULT_MESSAGE || !App().whiteBrush)
+INT_PTR WhiteResultMessage(const MainApp& app, WPARAM wParam, LPARAM lParam) {
+    if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) != IDC_RESULT_MESSAGE || !app.whiteBrush)
         return FALSE;
     SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
-    return reinterpret_cast<INT_PTR>(App().whiteBrush);
+    return reinterpret_cast<INT_PTR>(app.whiteBrush);
 }
 
-bool GetReservationDisplay(SYSTEMTIME* pStart) {
+bool GetReservationDisplay(HINSTANCE hInstance, SYSTEMTIME* pStart) {
     if (!pStart)
         return false;
-    const HRESULT hr = ReadReservedStartTime(pStart);
+    const HRESULT hr = ReadReservedStartTime(hInstance, pStart);
     SYSTEMTIME now = {};
     GetLocalTime(&now);
     return IsReservationAhead(hr, *pStart, now);
 }
 
-HWND PageOfTab(int nTab) {
-    const MainApp& app = App();
+HWND PageOfTab(const MainApp& app, int nTab) {
     switch (nTab) {
     case 0:
         return app.diagnosisPage;
@@ -338,10 +351,10 @@ HWND PageOfTab(int nTab) {
     }
 }
 
-HWND CreateMainDialog(HWND hParent) {
-    MainApp& app = App();
-    HWND hDlg = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_MAIN), hParent, MainDlgProc,
-                                   reinterpret_cast<LPARAM>(app.batteries));
+HWND CreateMainDialog(MainApp& app, HWND hParent) {
+    HWND hDlg = zb::CreateDialogWithState<MainDlgProc>(
+        app.instance, MAKEINTRESOURCEW(IDD_MAIN), hParent,
+        std::unique_ptr<MainDialogState>(new MainDialogState{app}));
     if (!hDlg)
         LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
     return hDlg;
@@ -353,12 +366,12 @@ void SetDlgInfo(HWND hWnd, const CBatteryArray* pBatteryArray) {
     SetResultDlgInfo(hWnd, pBatteryArray);
 }
 
-void SetBattDlg1Info(HWND hDlg, CBattery* pBattery) {
-    SetBattDlgInfo(hDlg, pBattery, kPage1, L"SetBattDlg1Info");
+void SetBattDlg1Info(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery) {
+    SetBattDlgInfo(hInstance, hDlg, pBattery, kPage1, L"SetBattDlg1Info");
 }
 
-void SetBattDlg2Info(HWND hDlg, CBattery* pBattery) {
-    SetBattDlgInfo(hDlg, pBattery, kPage2, L"SetBattDlg2Info");
+void SetBattDlg2Info(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery) {
+    SetBattDlgInfo(hInstance, hDlg, pBattery, kPage2, L"SetBattDlg2Info");
 }
 
 void EnableRefreshButtons1(HWND hDlg, BOOL bEnable) {

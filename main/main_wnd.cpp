@@ -8,6 +8,7 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/toast.h"
+#include "common/window_base.h"
 #include "common/wrappers.h"
 #include "ipc/pipe.h"
 #include "main/message_box.h"
@@ -34,35 +35,21 @@ bool BatteriesReady(const CBatteryArray* pBatteries) {
     return true;
 }
 
-void HandStatusToBatteries(DWORD dwStatus) {
-    const MainApp& app = App();
+void HandStatusToBatteries(const MainApp& app, DWORD dwStatus) {
     for (UINT battNo = 1; battNo <= 2; ++battNo) {
         if (CBattery* pBattery = app.batteries ? app.batteries->GetBattery(battNo) : nullptr)
             pBattery->SetRefreshState(static_cast<int>(dwStatus));
     }
 }
 
-void DestroyIfAny(HWND& hWnd) {
-    if (hWnd && IsWindow(hWnd))
-        DestroyWindow(hWnd);
-    hWnd = nullptr;
-}
-
-// Closes the dialogs a hand-over from another instance replaces.
-void CloseSmallDialogs() {
-    MainApp& app = App();
-    DestroyIfAny(app.readMe);
-    DestroyIfAny(app.confirmDialog);
-    DestroyIfAny(app.reservationDialog);
-    DestroyIfAny(app.chargeModeDialog);
-}
-
-void ShowModeless(HWND hWnd, HWND& slot, HWND hMain) {
-    if (!hWnd)
-        return;
-    slot = hWnd;
-    ShowWindow(hWnd, SW_SHOW);
-    EnableWindow(hMain, FALSE);
+// Closes the dialogs a hand-over from another instance replaces, then
+// gives the main window its input back.
+void CloseSmallDialogs(MainApp& app, HWND hWnd) {
+    app.readMe.Destroy();
+    app.confirmDialog.Destroy();
+    app.reservationDialog.Destroy();
+    app.chargeModeDialog.Destroy();
+    EnableWindow(hWnd, TRUE);
 }
 
 bool AnotherUserRefreshing() {
@@ -73,8 +60,7 @@ void ShowOtherUserRefreshing(HWND hOwner) {
     TaskDlgMessageBox(hOwner, IDS_OTHER_USER_REFRESHING, IDS_APP_TITLE, MB_ICONWARNING, IDS_EXIT);
 }
 
-void OnCreate(HWND hWnd) {
-    MainApp& app = App();
+void OnCreate(HWND hWnd, MainApp& app) {
     app.mainWindow = hWnd;
     SetWindowTextW(hWnd, app.title);
 
@@ -94,7 +80,7 @@ void OnCreate(HWND hWnd) {
         SetTimer(hWnd, TIMER_BATTERY_QUERY, 1000, nullptr);
     }
 
-    app.mainDialog = CreateMainDialog(hWnd);
+    app.mainDialog = CreateMainDialog(app, hWnd);
     if (app.mainDialog) {
         ShowWindow(app.mainDialog, SW_SHOW);
         RECT dialog = {};
@@ -107,7 +93,7 @@ void OnCreate(HWND hWnd) {
 
     DWORD status = 0;
     if (FAILED(GetRegLastRefreshStatus(&status))) {
-        if (IsWindowShowMode() == 0) {
+        if (IsWindowShowMode(app) == 0) {
             // "/icon" follows a refresh that runs; with none and no outcome
             // to show there is nothing to open, and the hidden screen ends.
             if (IsRefreshToolRunning()) {
@@ -120,12 +106,11 @@ void OnCreate(HWND hWnd) {
             PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_SHOW_README, 0), 0);
         return;
     }
-    HandStatusToBatteries(status);
+    HandStatusToBatteries(app, status);
     PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_SHOW_COMPLETE, 0), 0);
 }
 
-void OnQueryTimer(HWND hWnd) {
-    MainApp& app = App();
+void OnQueryTimer(HWND hWnd, MainApp& app) {
     if (!BatteriesReady(app.batteries) && ++app.queryRetryCount <= BATTERY_QUERY_MAX_TICKS)
         return;
     KillTimer(hWnd, TIMER_BATTERY_QUERY);
@@ -135,8 +120,7 @@ void OnQueryTimer(HWND hWnd) {
     SendMessageW(app.mainDialog, WM_USER_UPDATEBATTERY, 0, 0);
 }
 
-void OnStartRefresh(HWND hWnd, UINT uBattNo) {
-    MainApp& app = App();
+void OnStartRefresh(HWND hWnd, MainApp& app, UINT uBattNo) {
     if (AnotherUserRefreshing()) {
         ShowOtherUserRefreshing(hWnd);
         PostQuitMessage(0);
@@ -150,19 +134,18 @@ void OnStartRefresh(HWND hWnd, UINT uBattNo) {
         return;
     }
     ShowWindow(hWnd, SW_HIDE);
-    HWND hRefresh = CreateRefreshWindow(uBattNo);
+    HWND hRefresh = CreateRefreshWindow(app, uBattNo);
     if (!hRefresh) {
         // Nothing took the screen over: the main window stays the user's.
-        if (IsWindowShowMode() == 1)
+        if (IsWindowShowMode(app) == 1)
             ShowWindow(hWnd, SW_SHOW);
         return;
     }
-    if (IsWindowShowMode() != 1 && app.refreshDialog)
-        PostMessageW(app.refreshDialog, WM_COMMAND, 3, 0);
+    if (IsWindowShowMode(app) != 1 && app.refreshDialog)
+        PostMessageW(app.refreshDialog.Get(), WM_COMMAND, 3, 0);
 }
 
-void OnChargeMode(HWND hWnd, UINT uBattNo) {
-    MainApp& app = App();
+void OnChargeMode(HWND hWnd, MainApp& app, UINT uBattNo) {
     if (uBattNo != 1 && uBattNo != 2)
         return;
     CBattery* pBattery = app.batteries ? app.batteries->GetBattery(uBattNo) : nullptr;
@@ -174,37 +157,37 @@ void OnChargeMode(HWND hWnd, UINT uBattNo) {
         MessageBoxW(hWnd, text, app.title, MB_OK);
         return;
     }
-    ShowModeless(CreateChargeModeDialog(hWnd, pBattery), app.chargeModeDialog, hWnd);
+    app.chargeModeDialog.Open(CreateChargeModeDialog(app, hWnd, pBattery), hWnd);
 }
 
-void OnCommand(HWND hWnd, WORD id, WORD battNo) {
-    MainApp& app = App();
+void OnCommand(HWND hWnd, MainApp& app, WORD id, WORD battNo) {
     switch (id) {
     case IDM_SHOW_COMPLETE:
         ShowWindow(hWnd, SW_HIDE);
-        if (!CreateCompleteWindow() && IsWindowShowMode() == 1)
+        if (!CreateCompleteWindow(app) && IsWindowShowMode(app) == 1)
             ShowWindow(hWnd, SW_SHOW);
         break;
     case IDM_START_REFRESH:
-        OnStartRefresh(hWnd, battNo);
+        OnStartRefresh(hWnd, app, battNo);
         break;
     case IDM_SHOW_README:
         if (!app.readMe)
-            ShowModeless(CreateReadMeDialog(hWnd), app.readMe, hWnd);
+            app.readMe.Open(CreateReadMeDialog(app, hWnd), hWnd);
         break;
     case IDM_CONFIRM_REFRESH:
-        ShowModeless(
-            CreateConfirmDialog(hWnd, app.batteries ? app.batteries->GetBattery(battNo) : nullptr),
-            app.confirmDialog, hWnd);
+        app.confirmDialog.Open(
+            CreateConfirmDialog(app, hWnd,
+                                app.batteries ? app.batteries->GetBattery(battNo) : nullptr),
+            hWnd);
         break;
     case IDM_RESERVATION:
-        ShowModeless(CreateReservationDialog(hWnd, app.batteries), app.reservationDialog, hWnd);
+        app.reservationDialog.Open(CreateReservationDialog(app, hWnd, app.batteries), hWnd);
         break;
     case IDM_CHARGEMODE:
-        OnChargeMode(hWnd, battNo);
+        OnChargeMode(hWnd, app, battNo);
         break;
     case IDM_ABOUT:
-        ShowAboutBox(hWnd);
+        ShowAboutBox(app.instance, hWnd);
         break;
     case IDM_EXIT:
         if (app.whiteBrush)
@@ -217,46 +200,44 @@ void OnCommand(HWND hWnd, WORD id, WORD battNo) {
     }
 }
 
-void OnShowComplete(HWND hWnd);
+void OnShowComplete(HWND hWnd, MainApp& app);
 
-void OnShowRefresh(HWND hWnd, WPARAM wParam) {
-    MainApp& app = App();
+void OnShowRefresh(HWND hWnd, MainApp& app, WPARAM wParam) {
     if (FindWindowW(REFRESH_WINDOW_CLASS, nullptr))
         return;
     // Nothing runs to follow: the outcome of the refresh that ended, if one
     // is stored; the person's open dialogs stay as they are otherwise.
     if (!IsRefreshToolRunning()) {
-        OnShowComplete(hWnd);
+        OnShowComplete(hWnd, app);
         return;
     }
     app.sleepAfterCompletion = (wParam & 1) ? TRUE : FALSE;
-    CloseSmallDialogs();
+    // The completion window never stands beside a small dialog (the main
+    // window they need is hidden while it is shown).
     if (HWND hComplete = FindWindowW(COMPLETE_WINDOW_CLASS, nullptr))
         DestroyWindow(hComplete);
-    EnableWindow(hWnd, TRUE);
+    CloseSmallDialogs(app, hWnd);
     SendMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_START_REFRESH, 0), 0);
 }
 
-void OnShowComplete(HWND hWnd) {
-    MainApp& app = App();
+void OnShowComplete(HWND hWnd, MainApp& app) {
     if (FindWindowW(COMPLETE_WINDOW_CLASS, nullptr))
         return;
     DWORD status = 0;
     if (FAILED(GetRegLastRefreshStatus(&status)))
         return;
-    HandStatusToBatteries(status);
-    if (app.refreshDialog && IsWindow(app.refreshDialog))
-        DestroyWindow(GetParent(app.refreshDialog));
-    app.refreshDialog = nullptr;
-    CloseSmallDialogs();
-    EnableWindow(hWnd, TRUE);
+    HandStatusToBatteries(app, status);
+    if (app.refreshDialog && IsWindow(app.refreshDialog.Get()))
+        DestroyWindow(GetParent(app.refreshDialog.Get()));
+    app.refreshDialog.Forget(app.refreshDialog.Get());
+    CloseSmallDialogs(app, hWnd);
     SendMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_SHOW_COMPLETE, 0), 0);
 }
 
-void OnToastActivated(HWND hWnd, WPARAM wParam) {
+void OnToastActivated(HWND hWnd, const MainApp& app, WPARAM wParam) {
     HWND target = nullptr;
     if (wParam == 1)
-        target = App().refreshDialog;
+        target = app.refreshDialog.Get();
     else if (wParam == 7 || wParam == 8)
         target = hWnd;
     if (!target)
@@ -266,8 +247,7 @@ void OnToastActivated(HWND hWnd, WPARAM wParam) {
         WriteLog(L"WndProc", __LINE__, L"Failed to KX_NTF_SwitchToDT. hr: %08x.\n", hr);
 }
 
-void OnActivate() {
-    const MainApp& app = App();
+void OnActivate(const MainApp& app) {
     for (HWND page : {app.battery1Page, app.battery2Page, app.mainDialog}) {
         if (!page || !IsWindowVisible(page))
             continue;
@@ -286,33 +266,37 @@ void OnActivate() {
 } // namespace
 
 LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainWindowState* state = zb::WindowState<MainWindowState>(hWnd);
+    if (!state) // messages before WM_NCCREATE
+        return DefWindowProcW(hWnd, message, wParam, lParam);
+    MainApp& app = state->app;
     switch (message) {
     case WM_CREATE:
-        OnCreate(hWnd);
+        OnCreate(hWnd, app);
         return 0;
     case WM_TIMER:
         if (wParam == TIMER_BATTERY_QUERY)
-            OnQueryTimer(hWnd);
+            OnQueryTimer(hWnd, app);
         return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == 0x800A)
             break;
-        OnCommand(hWnd, LOWORD(wParam), HIWORD(wParam));
+        OnCommand(hWnd, app, LOWORD(wParam), HIWORD(wParam));
         return 0;
     case WM_USER_SHOWREFRESH:
-        OnShowRefresh(hWnd, wParam);
+        OnShowRefresh(hWnd, app, wParam);
         return 0;
     case WM_USER_SHOWCOMPLETE:
-        OnShowComplete(hWnd);
+        OnShowComplete(hWnd, app);
         return 0;
     case WM_USER_UPDATERESULT:
     case WM_USER_UPDATEBATTERY:
     case WM_USER_CHARGEMODECHANGED:
-        if (App().mainDialog)
-            SendMessageW(App().mainDialog, message, wParam, lParam);
+        if (app.mainDialog)
+            SendMessageW(app.mainDialog, message, wParam, lParam);
         return 0;
     case WM_USER_TOASTACTIVATED:
-        OnToastActivated(hWnd, wParam);
+        OnToastActivated(hWnd, app, wParam);
         return 0;
     case TOAST_MSG_SHOWN:
     case TOAST_MSG_TIMEDOUT:
@@ -322,13 +306,13 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_QUERYENDSESSION:
         if (IsWindowsXP())
             return TRUE;
-        return App().refreshDialog ? FALSE : TRUE;
+        return app.refreshDialog ? FALSE : TRUE;
     case WM_ACTIVATE:
-        OnActivate();
+        OnActivate(app);
         return 0;
     case WM_SHOWWINDOW:
         if (wParam)
-            App().windowShown = TRUE;
+            app.windowShown = TRUE;
         break;
     case WM_PAINT: {
         PAINTSTRUCT ps;
@@ -337,8 +321,8 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
         return 0;
     }
     case WM_DESTROY:
-        if (App().refreshDialog)
-            EndDialog(App().refreshDialog, 1);
+        if (app.refreshDialog)
+            EndDialog(app.refreshDialog.Get(), 1);
         PostQuitMessage(0);
         return 0;
     default:
@@ -347,9 +331,9 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
     return DefWindowProcW(hWnd, message, wParam, lParam);
 }
 
-void ShowAboutBox(HWND hParent) {
+void ShowAboutBox(HINSTANCE hInstance, HWND hParent) {
     DialogBoxParamW(
-        App().instance, MAKEINTRESOURCEW(IDD_ABOUTBOX), hParent,
+        hInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), hParent,
         [](HWND hDlg, UINT message, WPARAM wParam, LPARAM) -> INT_PTR {
             if (message == WM_INITDIALOG)
                 return TRUE;

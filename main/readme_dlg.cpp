@@ -15,6 +15,8 @@ namespace zbmain {
 namespace {
 
 struct ReadMeState {
+    explicit ReadMeState(MainApp& owner) : app(owner) {}
+    MainApp& app;
     zb::UniqueBitmap scaledPicture; // shown by the picture control
 };
 
@@ -38,7 +40,7 @@ void ScalePicture(HWND hDlg, ReadMeState& state) {
     if (!GetScaling(&scaleX, &scaleY))
         return;
     zb::UniqueBitmap original(static_cast<HBITMAP>(
-        LoadImageW(App().instance, MAKEINTRESOURCEW(IDB_README_FLOW), IMAGE_BITMAP, 0, 0, 0)));
+        LoadImageW(state.app.instance, MAKEINTRESOURCEW(IDB_README_FLOW), IMAGE_BITMAP, 0, 0, 0)));
     BITMAP info = {};
     if (!original || !GetObjectW(original.Get(), sizeof(info), &info)) {
         LogApiFailure(L"ReadMeDlgProc", __LINE__, L"LoadImage", GetLastError());
@@ -54,50 +56,50 @@ void ScalePicture(HWND hDlg, ReadMeState& state) {
     RECT target = {0, 0, width, height};
     HDC hdc = CreateCompatibleDC(nullptr);
     HGDIOBJ previous = SelectObject(hdc, state.scaledPicture.Get());
-    StretchImg(App().instance, hdc, MAKEINTRESOURCEW(IDB_README_FLOW), target.left, target.top);
+    StretchImg(state.app.instance, hdc, MAKEINTRESOURCEW(IDB_README_FLOW), target.left, target.top);
     SelectObject(hdc, previous);
     DeleteDC(hdc);
     SwapPicture(hDlg, state.scaledPicture.Get(), state);
 }
 
 void OnInit(HWND hDlg, ReadMeState& state) {
-    SetWindowTextW(hDlg, App().title);
+    SetWindowTextW(hDlg, state.app.title);
     CheckDlgButton(hDlg, IDC_README_CHECK, GetRegReadMeCheck() == 1 ? BST_CHECKED : BST_UNCHECKED);
     ScalePicture(hDlg, state);
 }
 
-void OnNext(HWND hDlg) {
+void OnNext(HWND hDlg, const ReadMeState& state) {
     const DWORD check = IsDlgButtonChecked(hDlg, IDC_README_CHECK) == BST_CHECKED ? 1 : 0;
     const HRESULT hr = SetRegReadMeCheck(check);
     if (FAILED(hr))
         WriteErrorLog(IDS_ERR_README_WRITE, ERRLOG_CAPTION_ID, ERRLOG_FILE, static_cast<DWORD>(hr),
-                      App().instance);
+                      state.app.instance);
     SendMessageW(hDlg, WM_CLOSE, 0, 0);
 }
 
-INT_PTR CALLBACK ReadMeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK ReadMeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+    ReadMeState* state = zb::DialogState<ReadMeState>(hDlg);
+    if (!state)
+        return FALSE;
     switch (message) {
     case WM_INITDIALOG:
-        if (lParam)
-            OnInit(hDlg, *reinterpret_cast<ReadMeState*>(lParam));
+        OnInit(hDlg, *state);
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK)
-            OnNext(hDlg);
+            OnNext(hDlg, *state);
         else if (LOWORD(wParam) == IDCANCEL)
             SendMessageW(hDlg, WM_CLOSE, 0, 0);
         return TRUE;
     case WM_CLOSE:
-        EnableWindow(GetParent(hDlg), TRUE);
-        DestroyWindow(hDlg);
+        zb::CloseModeless(hDlg);
         return TRUE;
     case WM_DESTROY:
         // The control lets go of the picture before the state frees it.
-        if (ReadMeState* state = zb::DialogState<ReadMeState>(hDlg))
-            SwapPicture(hDlg, nullptr, *state);
+        SwapPicture(hDlg, nullptr, *state);
         return FALSE;
     case WM_NCDESTROY:
-        ForgetWindow(App().readMe, hDlg);
+        state->app.readMe.Forget(hDlg);
         return FALSE;
     default:
         return FALSE;
@@ -106,9 +108,9 @@ INT_PTR CALLBACK ReadMeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
 
 } // namespace
 
-HWND CreateReadMeDialog(HWND hParent) {
+HWND CreateReadMeDialog(MainApp& app, HWND hParent) {
     HWND hDlg = zb::CreateDialogWithState<ReadMeDlgProc>(
-        App().instance, MAKEINTRESOURCEW(IDD_README), hParent, std::make_unique<ReadMeState>());
+        app.instance, MAKEINTRESOURCEW(IDD_README), hParent, std::make_unique<ReadMeState>(app));
     if (!hDlg)
         LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
     return hDlg;

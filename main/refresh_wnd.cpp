@@ -53,12 +53,15 @@ constexpr UINT kStepBitmaps[12] = {
     IDB_STEP_RECHARGE0,  IDB_STEP_RECHARGE1,  IDB_STEP_RECHARGE2,  IDB_STEP_RECHARGE_IDLE};
 
 struct RefreshWindowState {
+    MainApp& app;
     UINT selector = 0;
     // The shell's "TaskbarCreated": it restarted and lost every icon.
     UINT taskbarCreated = 0;
 };
 
 struct RefreshDialogState {
+    explicit RefreshDialogState(MainApp& owner) : app(owner) {}
+    MainApp& app;
     UINT selector = 0;
     CBattery* battery1 = nullptr; // in use
     CBattery* battery2 = nullptr; // in use
@@ -97,7 +100,7 @@ void SetStep(HWND hDlg, RefreshDialogState& state, int id, int index) {
     HWND picture = GetDlgItem(hDlg, id);
     SendMessageW(picture, STM_SETIMAGE, IMAGE_BITMAP,
                  reinterpret_cast<LPARAM>(state.steps[index].Get()));
-    SetWindowLongPtrW(picture, GWLP_USERDATA, index + 1);
+    zb::SetControlTag(picture, index + 1);
 }
 
 void EnableLabels(HWND hDlg, bool b1, bool b2, bool b3) {
@@ -157,7 +160,7 @@ UINT TrayIconOf(int mode) {
 void AddTrayIcon(HWND hDlg, RefreshDialogState& state) {
     const DWORD error = AddNotifyIcon(hDlg, L"", TrayIconOf(state.mode), &state.notify);
     if (error)
-        WriteErrorLog(IDS_ERR_TRAY_ICON, ERRLOG_CAPTION_ID, ERRLOG_FILE, error, App().instance);
+        WriteErrorLog(IDS_ERR_TRAY_ICON, ERRLOG_CAPTION_ID, ERRLOG_FILE, error, state.app.instance);
 }
 
 void ToTray(HWND hDlg, RefreshDialogState& state) {
@@ -187,7 +190,7 @@ void Finish(HWND hDlg, RefreshDialogState& state) {
     if (state.finished)
         return;
     state.finished = true;
-    HWND hMain = FindWindowW(App().className, nullptr);
+    HWND hMain = FindWindowW(state.app.className, nullptr);
     if (!hMain || !IsWindowVisible(hMain))
         BackFromTray(hDlg, state);
     if (hMain)
@@ -216,13 +219,13 @@ bool StartTool(RefreshDialogState& state) {
     HANDLE process = nullptr;
     if (const DWORD error = CurrentModuleExe(L"zbRefresh.exe", args, SW_HIDE, &process))
         WriteErrorLog(IDS_ERR_REFRESH_FAILED, ERRLOG_CAPTION_ID, ERRLOG_FILE, error,
-                      App().instance);
+                      state.app.instance);
     state.process.Reset(process);
     return true;
 }
 
 void OnInit(HWND hDlg, RefreshDialogState& state) {
-    MainApp& app = App();
+    MainApp& app = state.app;
     SetWindowTextW(hDlg, app.title);
     for (size_t i = 0; i < ARRAYSIZE(kStepBitmaps); ++i)
         state.steps[i].Reset(LoadFaceBitmap(app.instance, MAKEINTRESOURCEW(kStepBitmaps[i])));
@@ -321,7 +324,7 @@ void OnMode(HWND hDlg, RefreshDialogState& state, int mode, UINT battNo) {
         return;
     state.mode = mode;
     WCHAR text[256] = L"";
-    LoadStringW(App().instance, battNo == 2 ? IDS_STATUS_RUNNING2 : IDS_STATUS_RUNNING, text,
+    LoadStringW(state.app.instance, battNo == 2 ? IDS_STATUS_RUNNING2 : IDS_STATUS_RUNNING, text,
                 ARRAYSIZE(text));
     SetDlgItemTextW(hDlg, IDC_REFRESH_STATUS, text);
     state.current = battNo == 2 ? state.battery2 : state.battery1;
@@ -351,7 +354,7 @@ void OnProgress(HWND hDlg, RefreshDialogState& state, int progress) {
     if (tens >= 0 && GetToastLibrary().IsToastMode()) {
         WCHAR format[128] = L"";
         WCHAR text[128] = L"";
-        LoadStringW(App().instance, IDS_TOAST_PERCENT, format, ARRAYSIZE(format));
+        LoadStringW(state.app.instance, IDS_TOAST_PERCENT, format, ARRAYSIZE(format));
         StringCchPrintfW(text, ARRAYSIZE(text), format, tens);
         const KX_NTF_TOAST_REQUEST request = MakeToastRequest(1, text);
         const HRESULT hr = GetToastLibrary().DisplayToast(&request);
@@ -361,7 +364,7 @@ void OnProgress(HWND hDlg, RefreshDialogState& state, int progress) {
     state.progress = progress;
     WCHAR format[64] = L"";
     WCHAR text[64] = L"";
-    LoadStringW(App().instance, IDS_PERCENT_DONE, format, ARRAYSIZE(format));
+    LoadStringW(state.app.instance, IDS_PERCENT_DONE, format, ARRAYSIZE(format));
     StringCchPrintfW(text, ARRAYSIZE(text), format, progress);
     SetDlgItemTextW(hDlg, IDC_PERCENT, text);
 }
@@ -386,20 +389,26 @@ void OnPowerPlan(HWND hDlg) {
         SendToTool(WM_USER_REFPOWERPLAN, 0);
 }
 
-INT_PTR CALLBACK AbortQuestionDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
+// The abort question tells the refresh dialog it is open, so that the
+// dialog brings it forward instead of asking twice.
+struct AbortQuestionState {
+    RefreshDialogState& asker;
+};
+
+INT_PTR CALLBACK AbortQuestionDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
+    AbortQuestionState* state = zb::DialogState<AbortQuestionState>(hDlg);
+    if (!state)
+        return FALSE;
     switch (message) {
     case WM_INITDIALOG:
-        if (RefreshDialogState* state = reinterpret_cast<RefreshDialogState*>(lParam))
-            state->abortQuestion = hDlg;
-        SetWindowLongPtrW(hDlg, DWLP_USER, lParam);
+        state->asker.abortQuestion = hDlg;
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)
             EndDialog(hDlg, LOWORD(wParam));
         return TRUE;
     case WM_NCDESTROY:
-        if (auto* state = reinterpret_cast<RefreshDialogState*>(GetWindowLongPtrW(hDlg, DWLP_USER)))
-            state->abortQuestion = nullptr;
+        state->asker.abortQuestion = nullptr;
         return FALSE;
     default:
         return FALSE;
@@ -466,9 +475,11 @@ void OnAbort(HWND hDlg, RefreshDialogState& state) {
     if (state.finished || state.aborting)
         return;
     const RefreshDialogState* const self = &state;
+    // The question keeps its template's place at the top left of the window.
     const INT_PTR answer =
-        DialogBoxParamW(App().instance, MAKEINTRESOURCEW(IDD_ABORT_QUESTION), hDlg,
-                        AbortQuestionDlgProc, reinterpret_cast<LPARAM>(&state));
+        zb::DialogBoxWithState<AbortQuestionDlgProc, zb::DialogPlacement::kFromTemplate>(
+            state.app.instance, MAKEINTRESOURCEW(IDD_ABORT_QUESTION), hDlg,
+            std::unique_ptr<AbortQuestionState>(new AbortQuestionState{state}));
     if (!StillOpen(hDlg, self) || answer != IDOK || state.finished)
         return;
     state.aborting = true;
@@ -509,8 +520,8 @@ void ShowTrayMenu(HWND hDlg, RefreshDialogState& state) {
         return;
     WCHAR abortText[128] = L"";
     WCHAR backText[128] = L"";
-    LoadStringW(App().instance, IDS_TRAY_MENU_ABORT, abortText, ARRAYSIZE(abortText));
-    LoadStringW(App().instance, IDS_TRAY_MENU_BACK, backText, ARRAYSIZE(backText));
+    LoadStringW(state.app.instance, IDS_TRAY_MENU_ABORT, abortText, ARRAYSIZE(abortText));
+    LoadStringW(state.app.instance, IDS_TRAY_MENU_BACK, backText, ARRAYSIZE(backText));
     AppendMenuW(menu, MF_STRING, IDM_TRAY_ABORT, abortText);
     AppendMenuW(menu, MF_STRING, IDM_TRAY_BACK, backText);
     const bool xp = IsWindowsXP() != FALSE;
@@ -530,8 +541,8 @@ void OnNotifyIcon(HWND hDlg, RefreshDialogState& state, WPARAM wParam, LPARAM lP
             WCHAR title[128] = L"";
             WCHAR format[64] = L"";
             WCHAR text[64] = L"";
-            LoadStringW(App().instance, IDS_BALLOON_TITLE, title, ARRAYSIZE(title));
-            LoadStringW(App().instance, IDS_BALLOON_PERCENT, format, ARRAYSIZE(format));
+            LoadStringW(state.app.instance, IDS_BALLOON_TITLE, title, ARRAYSIZE(title));
+            LoadStringW(state.app.instance, IDS_BALLOON_PERCENT, format, ARRAYSIZE(format));
             StringCchPrintfW(text, ARRAYSIZE(text), format, state.progress);
             OpenBalloonEx(hDlg, title, text, TrayIconOf(state.mode), BALLOON_INFO, &state.notify);
             state.tooltipArmed = false;
@@ -570,7 +581,7 @@ void OnCommand(HWND hDlg, RefreshDialogState& state, WORD id) {
         OpenHelp(GetDesktopWindow(), kRefreshHelpTopic);
         break;
     case IDC_SLEEP_CHECK:
-        App().sleepAfterCompletion = IsDlgButtonChecked(hDlg, IDC_SLEEP_CHECK) == BST_CHECKED;
+        state.app.sleepAfterCompletion = IsDlgButtonChecked(hDlg, IDC_SLEEP_CHECK) == BST_CHECKED;
         break;
     case IDM_TRAY_BACK:
         BackFromTray(hDlg, state);
@@ -582,8 +593,9 @@ void OnCommand(HWND hDlg, RefreshDialogState& state, WORD id) {
 
 INT_PTR CALLBACK RefreshDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        App().refreshDialog = hDlg;
-        OnInit(hDlg, *reinterpret_cast<RefreshDialogState*>(lParam));
+        auto& state = *reinterpret_cast<RefreshDialogState*>(lParam);
+        state.app.refreshDialog.Record(hDlg);
+        OnInit(hDlg, state);
         return FALSE;
     }
     RefreshDialogState* state = StateOf(hDlg);
@@ -625,7 +637,7 @@ INT_PTR CALLBACK RefreshDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM l
         PostNcDestroy(hDlg, &state->notify);
         return FALSE;
     case WM_NCDESTROY:
-        ForgetWindow(App().refreshDialog, hDlg);
+        state->app.refreshDialog.Forget(hDlg);
         return FALSE;
     default:
         return FALSE;
@@ -633,10 +645,10 @@ INT_PTR CALLBACK RefreshDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM l
 }
 
 bool OnCreate(HWND hWnd, RefreshWindowState& state) {
-    MainApp& app = App();
+    MainApp& app = state.app;
     SetWindowTextW(hWnd, app.title);
     state.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-    std::unique_ptr<RefreshDialogState> dialogState(new RefreshDialogState);
+    std::unique_ptr<RefreshDialogState> dialogState(new RefreshDialogState(app));
     dialogState->selector = state.selector;
     HWND hDlg = zb::CreateDialogWithState<RefreshDlgProc>(
         app.instance, MAKEINTRESOURCEW(IDD_REFRESH), hWnd, std::move(dialogState));
@@ -671,12 +683,12 @@ LRESULT CALLBACK RefreshWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM l
             zb::ShutdownBlockReasonDestroy(hWnd);
         return 0;
     case WM_ACTIVATE:
-        if (App().refreshDialog)
-            SetFocus(App().refreshDialog);
+        if (state->app.refreshDialog)
+            SetFocus(state->app.refreshDialog.Get());
         return 0;
     case WM_CLOSE:
-        if (App().refreshDialog)
-            PostMessageW(App().refreshDialog, WM_COMMAND, IDCANCEL, 0);
+        if (state->app.refreshDialog)
+            PostMessageW(state->app.refreshDialog.Get(), WM_COMMAND, IDCANCEL, 0);
         return 0;
     case WM_QUERYENDSESSION:
         return IsWindowsXP() ? 1 : 0;
@@ -684,7 +696,7 @@ LRESULT CALLBACK RefreshWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM l
         // Sent to top-level windows only: the dialog that owns the icon is
         // this window's child.
         if (message == state->taskbarCreated && message != 0)
-            ReAddTrayIcon(App().refreshDialog);
+            ReAddTrayIcon(state->app.refreshDialog.Get());
         return DefWindowProcW(hWnd, message, wParam, lParam);
     }
 }
@@ -732,13 +744,11 @@ BOOL RegisterRunWindowClass(HINSTANCE hInstance, LPCWSTR lpszClass, WNDPROC proc
     return FALSE;
 }
 
-HWND CreateRefreshWindow(UINT uBattNo) {
-    MainApp& app = App();
+HWND CreateRefreshWindow(MainApp& app, UINT uBattNo) {
     if (!RegisterRunWindowClass(app.instance, REFRESH_WINDOW_CLASS,
                                 zb::StateWindowProc<RefreshWindowState, RefreshWndProc>))
         return nullptr;
-    std::unique_ptr<RefreshWindowState> state(new RefreshWindowState);
-    state->selector = uBattNo;
+    std::unique_ptr<RefreshWindowState> state(new RefreshWindowState{app, uBattNo});
     HWND hWnd = zb::CreateWindowWithState(std::move(state), 0, REFRESH_WINDOW_CLASS, L"",
                                           WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
                                           0, 100, 100, nullptr, nullptr, app.instance);
@@ -747,7 +757,7 @@ HWND CreateRefreshWindow(UINT uBattNo) {
         return nullptr;
     }
     zb::CenterOnOwner(hWnd);
-    if (IsWindowShowMode() == 1) {
+    if (IsWindowShowMode(app) == 1) {
         ShowWindow(hWnd, SW_SHOW);
         UpdateWindow(hWnd);
     }

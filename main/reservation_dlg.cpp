@@ -29,6 +29,7 @@ constexpr size_t kPasswordCch = 257;
 constexpr size_t kArgumentsCch = 64;
 
 struct ReservationState {
+    MainApp& app;
     CBatteryArray* batteries = nullptr;
     bool changed = false;
 };
@@ -72,41 +73,40 @@ void GetPickedTime(HWND hDlg, SYSTEMTIME* pTime) {
     pTime->wMilliseconds = 0;
 }
 
-void SetPickedTime(HWND hDlg, const SYSTEMTIME& time) {
+void SetPickedTime(HINSTANCE hInstance, HWND hDlg, const SYSTEMTIME& time) {
     for (int id : {IDC_RESV_DATE, IDC_RESV_TIME}) {
         const LRESULT result = SendDlgItemMessageW(hDlg, id, DTM_SETSYSTEMTIME, GDT_VALID,
                                                    reinterpret_cast<LPARAM>(&time));
         if (!result)
             WriteErrorLog(IDS_ERR_DATETIME, ERRLOG_CAPTION_ID, ERRLOG_FILE,
-                          static_cast<DWORD>(result), App().instance);
+                          static_cast<DWORD>(result), hInstance);
     }
 }
 
-HRESULT TaskName(UINT uStringId, LPWSTR lpszName, size_t cchName) {
-    return GetSchedulerName(App().instance, uStringId, lpszName, cchName);
+HRESULT TaskName(HINSTANCE hInstance, UINT uStringId, LPWSTR lpszName, size_t cchName) {
+    return GetSchedulerName(hInstance, uStringId, lpszName, cchName);
 }
 
-void TaskFolder(LPWSTR lpszFolder, size_t cchFolder) {
+void TaskFolder(HINSTANCE hInstance, LPWSTR lpszFolder, size_t cchFolder) {
     lpszFolder[0] = L'\0';
     if (!IsWindowsXP())
-        LoadStringW(App().instance, IDS_TASK_FOLDER, lpszFolder, static_cast<int>(cchFolder));
+        LoadStringW(hInstance, IDS_TASK_FOLDER, lpszFolder, static_cast<int>(cchFolder));
 }
 
-void RefreshToolPath(LPWSTR lpszPath, size_t cchPath) {
+void RefreshToolPath(HINSTANCE hInstance, LPWSTR lpszPath, size_t cchPath) {
     lpszPath[0] = L'\0';
     if (GetCurrentPath(lpszPath, cchPath) != 0) {
-        WriteErrorLog(IDS_ERR_EXE_PATH, ERRLOG_CAPTION_ID, ERRLOG_FILE, GetLastError(),
-                      App().instance);
+        WriteErrorLog(IDS_ERR_EXE_PATH, ERRLOG_CAPTION_ID, ERRLOG_FILE, GetLastError(), hInstance);
         lpszPath[0] = L'\0';
     }
     StringCchCatW(lpszPath, cchPath, L"zbRefresh.exe");
 }
 
 // The arguments of the reserved refresh task; empty when it cannot be read.
-void ReadReservedArguments(LPWSTR lpszArgs, size_t cchArgs) {
+void ReadReservedArguments(HINSTANCE hInstance, LPWSTR lpszArgs, size_t cchArgs) {
     lpszArgs[0] = L'\0';
     WCHAR name[256] = L"";
-    if (FAILED(TaskName(IDS_TASK_REFRESH, name, ARRAYSIZE(name))))
+    if (FAILED(TaskName(hInstance, IDS_TASK_REFRESH, name, ARRAYSIZE(name))))
         return;
     if (IsWindowsXP()) {
         CTaskSchedulerXP scheduler;
@@ -116,18 +116,18 @@ void ReadReservedArguments(LPWSTR lpszArgs, size_t cchArgs) {
     }
     WCHAR folder[16] = L"";
     WCHAR path[MAX_PATH] = L"";
-    TaskFolder(folder, ARRAYSIZE(folder));
-    RefreshToolPath(path, ARRAYSIZE(path));
+    TaskFolder(hInstance, folder, ARRAYSIZE(folder));
+    RefreshToolPath(hInstance, path, ARRAYSIZE(path));
     if (FAILED(TASKHLPER_GetActionArg(name, folder, path, lpszArgs, cchArgs)))
         lpszArgs[0] = L'\0';
 }
 
-HRESULT AddTask(LPCWSTR lpszPath, LPCWSTR lpszName, LPCWSTR lpszFolder, const SYSTEMTIME& start,
-                LPCWSTR lpszArgs, LPCWSTR lpszUser, LPCWSTR lpszPassword) {
+HRESULT AddTask(HINSTANCE hInstance, LPCWSTR lpszPath, LPCWSTR lpszName, LPCWSTR lpszFolder,
+                const SYSTEMTIME& start, LPCWSTR lpszArgs, LPCWSTR lpszUser, LPCWSTR lpszPassword) {
     WCHAR author[128] = L"";
     WCHAR description[256] = L"";
-    LoadStringW(App().instance, IDS_TASK_AUTHOR, author, ARRAYSIZE(author));
-    LoadStringW(App().instance, IDS_TASK_DESCRIPTION, description, ARRAYSIZE(description));
+    LoadStringW(hInstance, IDS_TASK_AUTHOR, author, ARRAYSIZE(author));
+    LoadStringW(hInstance, IDS_TASK_DESCRIPTION, description, ARRAYSIZE(description));
     if (IsWindowsXP()) {
         CTaskSchedulerXP scheduler;
         return scheduler.TASKHLPER_Add(lpszPath, lpszName, author, description, &start, TRUE,
@@ -137,7 +137,7 @@ HRESULT AddTask(LPCWSTR lpszPath, LPCWSTR lpszName, LPCWSTR lpszFolder, const SY
                          lpszArgs, lpszUser, lpszPassword, FALSE, nullptr, L"");
 }
 
-HRESULT ResevationAddTask(HWND hDlg, LPCWSTR lpstrPasswd) {
+HRESULT ResevationAddTask(HINSTANCE hInstance, HWND hDlg, LPCWSTR lpstrPasswd) {
     if (IsNullArg(lpstrPasswd, L"ResevationAddTask", __LINE__, L"lpstrPasswd"))
         return E_POINTER;
     WCHAR user[256] = L"";
@@ -156,32 +156,32 @@ HRESULT ResevationAddTask(HWND hDlg, LPCWSTR lpstrPasswd) {
     WCHAR folder[16] = L"";
     WCHAR path[MAX_PATH] = L"";
     WCHAR args[kArgumentsCch] = L"";
-    TaskName(IDS_TASK_REFRESH, name, ARRAYSIZE(name));
-    TaskFolder(folder, ARRAYSIZE(folder));
-    RefreshToolPath(path, ARRAYSIZE(path));
+    TaskName(hInstance, IDS_TASK_REFRESH, name, ARRAYSIZE(name));
+    TaskFolder(hInstance, folder, ARRAYSIZE(folder));
+    RefreshToolPath(hInstance, path, ARRAYSIZE(path));
     BuildReservationArguments(Checked(hDlg, IDC_SLEEP_CHECK), b1, b2, args, ARRAYSIZE(args));
     SYSTEMTIME start = {};
     GetPickedTime(hDlg, &start);
-    HRESULT hr = AddTask(path, name, folder, start, args, user, lpstrPasswd);
+    HRESULT hr = AddTask(hInstance, path, name, folder, start, args, user, lpstrPasswd);
     if (FAILED(hr))
         return hr;
 
     SYSTEMTIME wake = WakeUpTime(start, GetRegSleepDelay());
     WCHAR wakeName[256] = L"";
-    TaskName(IDS_TASK_WAKEUP, wakeName, ARRAYSIZE(wakeName));
-    hr = AddTask(path, wakeName, folder, wake, L"/delay", user, lpstrPasswd);
+    TaskName(hInstance, IDS_TASK_WAKEUP, wakeName, ARRAYSIZE(wakeName));
+    hr = AddTask(hInstance, path, wakeName, folder, wake, L"/delay", user, lpstrPasswd);
     if (FAILED(hr))
         return hr;
     const HRESULT hrStore = SetRegRefreshResevation(&start, battMask);
     if (FAILED(hrStore))
         WriteErrorLog(IDS_ERR_RESERVATION, ERRLOG_CAPTION_ID, ERRLOG_FILE,
-                      static_cast<DWORD>(hrStore), App().instance);
+                      static_cast<DWORD>(hrStore), hInstance);
     return hr;
 }
 
-HRESULT EnableTask(UINT uStringId, BOOL bEnable) {
+HRESULT EnableTask(HINSTANCE hInstance, UINT uStringId, BOOL bEnable) {
     WCHAR name[256] = L"";
-    HRESULT hr = TaskName(uStringId, name, ARRAYSIZE(name));
+    HRESULT hr = TaskName(hInstance, uStringId, name, ARRAYSIZE(name));
     if (FAILED(hr))
         return hr;
     if (IsWindowsXP()) {
@@ -189,13 +189,13 @@ HRESULT EnableTask(UINT uStringId, BOOL bEnable) {
         return scheduler.TASKHLPER_Enable(name, bEnable);
     }
     WCHAR folder[16] = L"";
-    TaskFolder(folder, ARRAYSIZE(folder));
+    TaskFolder(hInstance, folder, ARRAYSIZE(folder));
     return TASKHLPER_Enable(name, folder, bEnable);
 }
 
-HRESULT CancelReservation() {
-    const HRESULT hrRefresh = EnableTask(IDS_TASK_REFRESH, FALSE);
-    const HRESULT hrWake = EnableTask(IDS_TASK_WAKEUP, FALSE);
+HRESULT CancelReservation(HINSTANCE hInstance) {
+    const HRESULT hrRefresh = EnableTask(hInstance, IDS_TASK_REFRESH, FALSE);
+    const HRESULT hrWake = EnableTask(hInstance, IDS_TASK_WAKEUP, FALSE);
     const HRESULT hrStored = DelRegRefreshResevation();
     return FAILED(hrRefresh) || FAILED(hrWake) || FAILED(hrStored) ? E_FAIL : S_OK;
 }
@@ -204,7 +204,7 @@ bool PasswordAsked() {
     return IsUserAdministrator() || (IsWindowsXP() && GetRegLimited() != 0);
 }
 
-void ShowNotes(HWND hDlg) {
+void ShowNotes(HINSTANCE hInstance, HWND hDlg) {
     const bool xp = IsWindowsXP() != FALSE;
     const bool win7 = IsWindows7OrLater() != FALSE;
     const bool admin = IsUserAdministrator() != FALSE;
@@ -218,7 +218,7 @@ void ShowNotes(HWND hDlg) {
     WCHAR note[512] = L"";
     for (UINT id : notes.noteText) {
         WCHAR part[256] = L"";
-        if (!id || !LoadStringW(App().instance, id, part, ARRAYSIZE(part)))
+        if (!id || !LoadStringW(hInstance, id, part, ARRAYSIZE(part)))
             continue;
         if (note[0])
             StringCchCatW(note, ARRAYSIZE(note), L"\r");
@@ -238,7 +238,7 @@ void ShowNotes(HWND hDlg) {
 }
 
 void OnInit(HWND hDlg, ReservationState& state) {
-    MainApp& app = App();
+    const MainApp& app = state.app;
     for (UINT battNo : {1u, 2u}) {
         CBattery* battery = state.batteries ? state.batteries->GetBattery(battNo) : nullptr;
         if (!battery || battery->GetBatteryHealth() == BATTERY_HEALTH_CAUTION)
@@ -260,13 +260,13 @@ void OnInit(HWND hDlg, ReservationState& state) {
                         reinterpret_cast<LPARAM>(range));
     SendDlgItemMessageW(hDlg, IDC_RESV_TIME, DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(L"HH:mm"));
     SetFocus(GetDlgItem(hDlg, IDOK));
-    ShowNotes(hDlg);
+    ShowNotes(app.instance, hDlg);
 
     SYSTEMTIME shown = now;
-    if (GetReservationDisplay(&shown)) {
+    if (GetReservationDisplay(app.instance, &shown)) {
         CheckRadioButton(hDlg, IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_ON);
         WCHAR args[kArgumentsCch] = L"";
-        ReadReservedArguments(args, ARRAYSIZE(args));
+        ReadReservedArguments(app.instance, args, ARRAYSIZE(args));
         if (wcsstr(args, L"/sleep"))
             CheckDlgButton(hDlg, IDC_SLEEP_CHECK, BST_CHECKED);
         const DWORD bits = ReservedBatteriesOf(args);
@@ -281,19 +281,14 @@ void OnInit(HWND hDlg, ReservationState& state) {
         shown = now;
         CheckRadioButton(hDlg, IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_OFF);
     }
-    SetPickedTime(hDlg, shown);
-}
-
-void Close(HWND hDlg) {
-    EnableWindow(App().mainWindow, TRUE);
-    DestroyWindow(hDlg);
+    SetPickedTime(app.instance, hDlg, shown);
 }
 
 void Warn(HWND hDlg, UINT uMessageId) {
     TaskDlgMessageBox(hDlg, uMessageId, IDS_APP_TITLE, MB_OK | MB_ICONWARNING);
 }
 
-void OnOk(HWND hDlg) {
+void OnOk(HWND hDlg, const ReservationState& state) {
     if (Checked(hDlg, IDC_RESV_ON) &&
         (Checked(hDlg, IDC_RESV_BATT1) || Checked(hDlg, IDC_RESV_BATT2))) {
         SYSTEMTIME now = {};
@@ -319,23 +314,23 @@ void OnOk(HWND hDlg) {
             Warn(hDlg, IDS_WRONG_PASSWORD);
             return;
         }
-        const HRESULT hr = ResevationAddTask(hDlg, password);
+        const HRESULT hr = ResevationAddTask(state.app.instance, hDlg, password);
         SecureZeroMemory(password, sizeof(password));
         if (FAILED(hr))
             WriteLog(L"ResevationDlgProc", __LINE__, L"Fail to ResevationAddTask(). hr: %08x.\n",
                      hr);
     } else {
-        CancelReservation();
+        CancelReservation(state.app.instance);
     }
-    SendMessageW(App().mainWindow, WM_USER_UPDATEBATTERY, 0, 0);
-    Close(hDlg);
+    SendMessageW(state.app.mainWindow, WM_USER_UPDATEBATTERY, 0, 0);
+    zb::CloseModeless(hDlg);
 }
 
 void OnCancel(HWND hDlg, const ReservationState& state) {
     if (state.changed && TaskDlgMessageBox(hDlg, IDS_DISCARD_CHANGES, IDS_APP_TITLE,
                                            MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
-    Close(hDlg);
+    zb::CloseModeless(hDlg);
 }
 
 INT_PTR CALLBACK ResevationDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -354,7 +349,7 @@ INT_PTR CALLBACK ResevationDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:
-            OnOk(hDlg);
+            OnOk(hDlg, *state);
             break;
         case IDCANCEL:
             OnCancel(hDlg, *state);
@@ -379,7 +374,7 @@ INT_PTR CALLBACK ResevationDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
         }
         return TRUE;
     case WM_NCDESTROY:
-        ForgetWindow(App().reservationDialog, hDlg);
+        state->app.reservationDialog.Forget(hDlg);
         return FALSE;
     default:
         return FALSE;
@@ -471,11 +466,10 @@ SYSTEMTIME WakeUpTime(const SYSTEMTIME& start, DWORD dwDelayMinutes) {
     return wake;
 }
 
-HWND CreateReservationDialog(HWND hParent, CBatteryArray* pBatteries) {
-    std::unique_ptr<ReservationState> state(new ReservationState);
-    state->batteries = pBatteries;
+HWND CreateReservationDialog(MainApp& app, HWND hParent, CBatteryArray* pBatteries) {
+    std::unique_ptr<ReservationState> state(new ReservationState{app, pBatteries});
     HWND hDlg = zb::CreateDialogWithState<ResevationDlgProc>(
-        App().instance, MAKEINTRESOURCEW(IDD_RESERVATION), hParent, std::move(state));
+        app.instance, MAKEINTRESOURCEW(IDD_RESERVATION), hParent, std::move(state));
     if (!hDlg)
         LogApiFailure(L"WndProc", __LINE__, L"CreateDialogParam", GetLastError());
     return hDlg;

@@ -3,18 +3,16 @@
 #include "common/log.h"
 #include "common/util.h"
 #include "common/wrappers.h"
-#include "main/main_app.h"
 #include "main/task_scheduler.h"
 
 namespace zbmain {
 
-HRESULT ReadReservedStartTime(SYSTEMTIME* pStart) {
+HRESULT ReadReservedStartTime(HINSTANCE hInstance, SYSTEMTIME* pStart) {
     if (IsNullArg(pStart, L"ReadReservedStartTime", __LINE__, L"pStart"))
         return E_POINTER;
     // One task serves both batteries: its name carries only the user.
     WCHAR taskName[256] = L"";
-    HRESULT hr =
-        GetSchedulerName(App().instance, IDS_TASKNAME_REFRESH, taskName, ARRAYSIZE(taskName));
+    HRESULT hr = GetSchedulerName(hInstance, IDS_TASKNAME_REFRESH, taskName, ARRAYSIZE(taskName));
     if (FAILED(hr))
         return hr;
     if (IsWindowsXP()) {
@@ -22,7 +20,7 @@ HRESULT ReadReservedStartTime(SYSTEMTIME* pStart) {
         return scheduler.TASKHLPER_GetStartDay(taskName, pStart);
     }
     WCHAR folder[16] = L"";
-    LoadStringW(App().instance, IDS_TASKFOLDER, folder, ARRAYSIZE(folder));
+    LoadStringW(hInstance, IDS_TASKFOLDER, folder, ARRAYSIZE(folder));
     return TASKHLPER_GetStartDay(taskName, folder, pStart);
 }
 

@@ -8,8 +8,8 @@ namespace zbmain {
 
 // The reserved refresh task's start time, read through the task layer
 // (Task Scheduler 1.0 on Windows XP, 2.0 otherwise). Fails for a missing or
-// disabled task.
-HRESULT ReadReservedStartTime(SYSTEMTIME* pStart);
+// disabled task. The task's name comes from the strings of hInstance.
+HRESULT ReadReservedStartTime(HINSTANCE hInstance, SYSTEMTIME* pStart);
 
 // True when a start time was read and lies after now.
 bool IsReservationAhead(HRESULT hrRead, const SYSTEMTIME& start, const SYSTEMTIME& now);

@@ -6,15 +6,12 @@
 #include <shlwapi.h>
 #include <strsafe.h>
 
+#include <memory>
+
 #include "common/log.h"
 #include "main/program_ids.h"
 
 namespace zbmain {
-
-MainApp& App() {
-    static MainApp app;
-    return app;
-}
 
 // ---- Command line -------------------------------------------------------------
 
@@ -102,26 +99,27 @@ UINT ConsoleMessageForResult(DWORD dwResult, bool bImport, bool bEmptyPath) {
     }
 }
 
-int IsWindowShowMode() {
+int IsWindowShowMode(const MainApp& app) {
     CommandLineMap args;
     ParseCommandLine(args);
     if (!HasSwitch(args, L"/icon"))
         return 1;
-    return App().windowShown ? 1 : 0;
+    return app.windowShown ? 1 : 0;
 }
 
 // ---- The main window ----------------------------------------------------------
 
-BOOL RegisterMainWindowClass(HINSTANCE hInstance) {
+BOOL RegisterMainWindowClass(const MainApp& app) {
+    HINSTANCE hInstance = app.instance;
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = WndProc;
+    wc.lpfnWndProc = zb::StateWindowProc<MainWindowState, WndProc>;
     wc.hInstance = hInstance;
     wc.hIcon = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_ZBMAIN));
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = App().className;
+    wc.lpszClassName = app.className;
     wc.hIconSm = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_SMALL));
     if (!RegisterClassExW(&wc)) {
         LogApiFailure(L"RegisterMainWindowClass", __LINE__, L"RegisterClassEx", GetLastError());
@@ -130,14 +128,14 @@ BOOL RegisterMainWindowClass(HINSTANCE hInstance) {
     return TRUE;
 }
 
-BOOL InitInstance(HINSTANCE hInstance, int nCmdShow) {
-    MainApp& app = App();
-    app.instance = hInstance;
+BOOL InitInstance(MainApp& app, int nCmdShow) {
     const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
     const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
 
-    HWND hWnd = CreateWindowW(app.className, app.title, WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, 0,
-                              CW_USEDEFAULT, 0, nullptr, nullptr, hInstance, nullptr);
+    std::unique_ptr<MainWindowState> state(new MainWindowState{app});
+    HWND hWnd = zb::CreateWindowWithState(std::move(state), 0, app.className, app.title,
+                                          WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT, 0, CW_USEDEFAULT,
+                                          0, nullptr, nullptr, app.instance);
     if (!hWnd)
         return FALSE;
 
@@ -175,8 +173,7 @@ bool IsUsable(HWND hButton) {
     return hButton && IsWindowVisible(hButton) && IsWindowEnabled(hButton);
 }
 
-PageButtons VisiblePageButtons() {
-    const MainApp& app = App();
+PageButtons VisiblePageButtons(const MainApp& app) {
     PageButtons buttons;
     int ids[3] = {};
     if (app.battery1Page && IsWindowVisible(app.battery1Page)) {
@@ -214,24 +211,23 @@ bool HasDefaultLook(HWND hButton) {
 
 // The button that carries the default look now, on the page or the main
 // dialog.
-HWND DefaultLookButton() {
-    const PageButtons buttons = VisiblePageButtons();
+HWND DefaultLookButton(const MainApp& app) {
+    const PageButtons buttons = VisiblePageButtons(app);
     for (HWND hButton : buttons.all) {
         if (HasDefaultLook(hButton))
             return hButton;
     }
     for (int id : {IDC_BUTTON_HELP, IDC_BUTTON_README, IDCANCEL}) {
-        HWND hButton = GetDlgItem(App().mainDialog, id);
+        HWND hButton = GetDlgItem(app.mainDialog, id);
         if (HasDefaultLook(hButton))
             return hButton;
     }
     return nullptr;
 }
 
-void TrackKeyboardOwner(const MSG& msg) {
-    MainApp& app = App();
+void TrackKeyboardOwner(MainApp& app, const MSG& msg) {
     HWND owner = nullptr;
-    const PageButtons buttons = VisiblePageButtons();
+    const PageButtons buttons = VisiblePageButtons(app);
     for (HWND hButton : buttons.all) {
         if (hButton && msg.hwnd == hButton)
             owner = buttons.page;
@@ -243,7 +239,7 @@ void TrackKeyboardOwner(const MSG& msg) {
         }
     }
     if (owner && owner != app.keyboardOwner) {
-        SetDefaultLook(DefaultLookButton(), false);
+        SetDefaultLook(DefaultLookButton(app), false);
         app.keyboardOwner = owner;
     }
 }
@@ -254,8 +250,7 @@ bool DialogNavigate(HWND hDlg, MSG* pMsg) {
 
 // Tab, Shift+Tab, Up and Down between the main dialog and the visible
 // page, which are separate dialogs: true when the key was handled here.
-bool RunFocusRing(MSG* pMsg) {
-    MainApp& app = App();
+bool RunFocusRing(MainApp& app, MSG* pMsg) {
     if (!app.mainDialog)
         return false;
     const bool shift = GetKeyState(VK_SHIFT) < 0;
@@ -272,7 +267,7 @@ bool RunFocusRing(MSG* pMsg) {
         return false;
     }
 
-    const PageButtons buttons = VisiblePageButtons();
+    const PageButtons buttons = VisiblePageButtons(app);
     for (HWND hButton : buttons.all)
         SetDefaultLook(hButton, false);
 
@@ -307,13 +302,15 @@ bool RunFocusRing(MSG* pMsg) {
     return false;
 }
 
-bool OfferToDialogs(MSG* pMsg) {
-    const MainApp& app = App();
-    const HWND dialogs[] = {app.battery1Page,  app.battery2Page,      app.mainDialog,
-                            app.readMe,        app.refreshDialog,     app.completeWindow,
-                            app.confirmDialog, app.reservationDialog, app.chargeModeDialog};
-    for (HWND hDlg : dialogs) {
+bool OfferToDialogs(const MainApp& app, MSG* pMsg) {
+    for (HWND hDlg : {app.battery1Page, app.battery2Page, app.mainDialog}) {
         if (DialogNavigate(hDlg, pMsg))
+            return true;
+    }
+    for (const zb::ModelessSlot* slot :
+         {&app.readMe, &app.refreshDialog, &app.completeWindow, &app.confirmDialog,
+          &app.reservationDialog, &app.chargeModeDialog}) {
+        if (slot->Route(pMsg))
             return true;
     }
     return false;
@@ -321,21 +318,21 @@ bool OfferToDialogs(MSG* pMsg) {
 
 } // namespace
 
-int RunMessageLoop(HACCEL hAccel) {
+int RunMessageLoop(MainApp& app, HACCEL hAccel) {
     MSG msg = {};
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (hAccel && TranslateAcceleratorW(App().mainWindow, hAccel, &msg))
+        if (hAccel && TranslateAcceleratorW(app.mainWindow, hAccel, &msg))
             continue;
         if (msg.message == WM_LBUTTONDOWN)
-            TrackKeyboardOwner(msg);
-        if (msg.message == WM_KEYDOWN && msg.wParam == VK_LEFT && App().mainDialog &&
-            msg.hwnd == GetDlgItem(App().mainDialog, IDC_BUTTON_HELP))
+            TrackKeyboardOwner(app, msg);
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_LEFT && app.mainDialog &&
+            msg.hwnd == GetDlgItem(app.mainDialog, IDC_BUTTON_HELP))
             continue;
         if (msg.message == WM_KEYDOWN &&
             (msg.wParam == VK_TAB || msg.wParam == VK_UP || msg.wParam == VK_DOWN) &&
-            RunFocusRing(&msg))
+            RunFocusRing(app, &msg))
             continue;
-        if (OfferToDialogs(&msg))
+        if (OfferToDialogs(app, &msg))
             continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);

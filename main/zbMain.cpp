@@ -76,7 +76,9 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
         return 0;
     }
 
-    MainApp& app = App();
+    // The screen's state lives as long as the program; the main window and
+    // the message loop work with it.
+    MainApp app;
     app.instance = hInstance;
     if (PipeCheckUser(PIPE2_NAME) == PIPE_USER_OTHER) {
         TaskDlgMessageBox(nullptr, IDS_OTHER_USER_REFRESHING, IDS_APP_TITLE, MB_ICONWARNING,
@@ -86,7 +88,7 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
 
     LoadStringW(hInstance, IDS_APP_TITLE, app.title, ARRAYSIZE(app.title));
     LoadStringW(hInstance, IDS_CLASS_NAME, app.className, ARRAYSIZE(app.className));
-    RegisterMainWindowClass(hInstance);
+    RegisterMainWindowClass(app);
     _wsetlocale(LC_ALL, L"");
     CoInitialize(nullptr);
 
@@ -116,7 +118,7 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
 
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    if (!InitInstance(hInstance, IsWindowShowMode() == 1 ? SW_SHOWNORMAL : SW_HIDE)) {
+    if (!InitInstance(app, IsWindowShowMode(app) == 1 ? SW_SHOWNORMAL : SW_HIDE)) {
         GetToastLibrary().FinalizeToast();
         CoUninitialize();
         return 0;
@@ -124,7 +126,7 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
 
     HACCEL hAccel = LoadAcceleratorsW(hInstance, MAKEINTRESOURCEW(IDC_ZBMAIN));
     const DWORD_PTR helpCookie = InitializeHelp();
-    const int exitCode = RunMessageLoop(hAccel);
+    const int exitCode = RunMessageLoop(app, hAccel);
     UninitializeHelp(helpCookie);
     GetToastLibrary().FinalizeToast();
     CoUninitialize();

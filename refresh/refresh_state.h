@@ -1,7 +1,7 @@
 // State of the hidden refresh window: the phase machine's data and the
 // window's own objects (pipes, power plan, notifications). One object per
 // refresh window, handed over at its creation, reached through
-// GWLP_USERDATA and freed after WM_NCDESTROY. The pipe-2 threads read the
+// zb::WindowState and freed after WM_NCDESTROY. The pipe-2 threads read the
 // mode and progress from it to the last moment: pipeRef is declared after
 // phase, so it is destroyed first and joins those threads before the data
 // they read goes.

@@ -318,10 +318,10 @@ bool IsChargeModeRefBalloonDue(const SYSTEMTIME& last, int nMonths) {
 DWORD ShowBalloon(HWND hWnd, HWND hTarget, bool bForce, SchedState& state) {
     HINSTANCE hInstance = hWnd
                               ? reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hWnd, GWLP_HINSTANCE))
-                              : GetSchedInstance();
+                              : state.instance;
     if (!hInstance)
         return ERROR_INVALID_HANDLE;
-    HWND hIconWnd = hTarget ? hTarget : GetSchedWindow();
+    HWND hIconWnd = hTarget ? hTarget : hWnd;
     const ResText tip(hInstance, IDS_REMINDER_TIP);
     DWORD dwRet = AddNotifyIcon(hIconWnd, tip, IDI_SMALL, &state.notif);
     if (dwRet != 0)

@@ -39,17 +39,16 @@ struct SchedState {
     std::unique_ptr<CPipeToSch> pipe;
 };
 
-// The scheduler's module and hidden window, set by InitInstance (null before).
-HINSTANCE GetSchedInstance();
-HWND GetSchedWindow();
 // The routine check at start-up, on the hidden window.
-void StartDaySettingOnStart();
+void StartDaySettingOnStart(HWND hWnd);
 
 // Start-up (zbSched.cpp) -----------------------------------------------------
-BOOL InitInstance(HINSTANCE hInstance, int nCmdShow);
+// Creates the hidden window, which owns the scheduler's state (SchedState);
+// null (logged) when it cannot be created.
+HWND InitInstance(HINSTANCE hInstance, int nCmdShow);
 BOOL SetRoutineCheckTimer(HWND hWnd);
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-// Loads the window's title and class name and registers the class; before
+// Registers the window's class (its name a string of the program); before
 // COM and the toast library, so InitInstance finds the class ready.
 ATOM RegisterSchedClass(HINSTANCE hInstance);
 

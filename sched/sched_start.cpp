@@ -11,31 +11,27 @@ namespace zbsched {
 
 namespace {
 
-HINSTANCE g_hInstance = nullptr; // the program's module, for texts and icons
-HWND g_hWnd = nullptr;           // the hidden window
-WCHAR g_szTitle[100] = {};
-WCHAR g_szWindowClass[100] = {};
+// The window's title and class name, strings of the program.
+struct SchedNames {
+    WCHAR title[100] = {};
+    WCHAR windowClass[100] = {};
+    explicit SchedNames(HINSTANCE hInstance) {
+        LoadStringW(hInstance, IDS_APP_TITLE, title, static_cast<int>(ARRAYSIZE(title)));
+        LoadStringW(hInstance, IDS_CLASS_NAME, windowClass,
+                    static_cast<int>(ARRAYSIZE(windowClass)));
+    }
+};
 
 } // namespace
 
-HINSTANCE GetSchedInstance() {
-    return g_hInstance;
-}
-
-HWND GetSchedWindow() {
-    return g_hWnd;
-}
-
-void StartDaySettingOnStart() {
-    SchedState* state = g_hWnd ? zb::WindowState<SchedState>(g_hWnd) : nullptr;
+void StartDaySettingOnStart(HWND hWnd) {
+    SchedState* state = hWnd ? zb::WindowState<SchedState>(hWnd) : nullptr;
     if (state)
-        StartDaySetting(g_hWnd, *state);
+        StartDaySetting(hWnd, *state);
 }
 
 ATOM RegisterSchedClass(HINSTANCE hInstance) {
-    LoadStringW(hInstance, IDS_APP_TITLE, g_szTitle, static_cast<int>(ARRAYSIZE(g_szTitle)));
-    LoadStringW(hInstance, IDS_CLASS_NAME, g_szWindowClass,
-                static_cast<int>(ARRAYSIZE(g_szWindowClass)));
+    const SchedNames names(hInstance);
     WNDCLASSEXW wc = {};
     wc.cbSize = sizeof(wc);
     wc.style = CS_HREDRAW | CS_VREDRAW;
@@ -44,28 +40,27 @@ ATOM RegisterSchedClass(HINSTANCE hInstance) {
     wc.hIcon = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_ZBSCHED));
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = g_szWindowClass;
+    wc.lpszClassName = names.windowClass;
     wc.hIconSm = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_SMALL));
     return RegisterClassExW(&wc);
 }
 
-BOOL InitInstance(HINSTANCE hInstance, int nCmdShow) {
-    g_hInstance = hInstance;
+HWND InitInstance(HINSTANCE hInstance, int nCmdShow) {
+    const SchedNames names(hInstance);
     std::unique_ptr<SchedState> state(new SchedState());
     state->instance = hInstance;
-    HWND hWnd = zb::CreateWindowWithState(std::move(state), 0, g_szWindowClass, g_szTitle,
+    HWND hWnd = zb::CreateWindowWithState(std::move(state), 0, names.windowClass, names.title,
                                           WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
                                           nullptr, nullptr, hInstance);
     if (!hWnd) {
         LogApiFailure(L"InitInstance", __LINE__, L"CreateWindow", GetLastError());
-        return FALSE;
+        return nullptr;
     }
-    g_hWnd = hWnd;
     ShowWindow(hWnd, nCmdShow);
     UpdateWindow(hWnd);
     if (!SetRoutineCheckTimer(hWnd))
         WriteLog(L"InitInstance", __LINE__, L"Fail to SetRoutineCheckTimer.");
-    return TRUE;
+    return hWnd;
 }
 
 BOOL SetRoutineCheckTimer(HWND hWnd) {

@@ -39,8 +39,9 @@ bool RefreshToolMutexExists() {
     return mutex || GetLastError() == ERROR_ACCESS_DENIED;
 }
 
+// The error log's texts are the program's own strings.
 HINSTANCE ErrorModule() {
-    return GetSchedInstance() ? GetSchedInstance() : GetModuleHandleW(nullptr);
+    return GetModuleHandleW(nullptr);
 }
 
 void WriteSchedError(UINT uId, DWORD dwCode) {

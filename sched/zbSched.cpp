@@ -77,13 +77,13 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int /*nC
         WriteLog(L"wWinMain", __LINE__, L"ToastDll Init Failed. hr: %08x.\n", hrToast);
 
     // The window stays hidden whatever the caller asked for.
-    if (!zbsched::InitInstance(hInstance, SW_HIDE)) {
+    HWND hWnd = zbsched::InitInstance(hInstance, SW_HIDE);
+    if (!hWnd) {
         GetToastLibrary().FinalizeToast();
         return 0;
     }
     HACCEL hAccel = LoadAcceleratorsW(hInstance, MAKEINTRESOURCEW(IDC_ZBSCHED));
-    zbsched::StartDaySettingOnStart();
-    HWND hWnd = zbsched::GetSchedWindow();
+    zbsched::StartDaySettingOnStart(hWnd);
 
     // What the scheduler costs at rest: every message the loop takes wakes
     // it; the count goes to the trace at the end, beside what the start cost.
