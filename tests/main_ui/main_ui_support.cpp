@@ -118,6 +118,18 @@ HWND StartRefresh(MainScreen& main) {
     return window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
 }
 
+HWND WaitForRefreshDialog(DWORD pid, DWORD timeoutMs) {
+    HWND dialog = nullptr;
+    testenv::WaitUntil(
+        [&] {
+            HWND window = ui::FindTopWindow(pid, L"RefreshWnd", nullptr);
+            dialog = window ? FindWindowExW(window, nullptr, L"#32770", nullptr) : nullptr;
+            return dialog != nullptr;
+        },
+        timeoutMs);
+    return dialog;
+}
+
 int PercentOf(const std::wstring& text) {
     return text.empty() ? -1 : _wtoi(text.c_str());
 }

@@ -66,6 +66,9 @@ HWND WaitForDialogWith(DWORD pid, int controlId);
 HWND OpenConfirmation(MainScreen& main, UINT battNo);
 // Starts a refresh of battery 1 from its page; the refresh dialog, or null.
 HWND StartRefresh(MainScreen& main);
+// The refresh window's dialog, shown or in the notification area, once the
+// window has created it; null after timeoutMs.
+HWND WaitForRefreshDialog(DWORD pid, DWORD timeoutMs);
 // The completion window's dialog once it is visible; null after timeoutMs.
 HWND WaitForCompletion(MainScreen& main, DWORD timeoutMs);
 HWND WaitForCompletion(DWORD pid, DWORD timeoutMs);

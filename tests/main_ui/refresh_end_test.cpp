@@ -185,10 +185,9 @@ TEST_F(RefreshRunTest, AScreenClosedMidRefreshComesBackWithIconThenComp) {
     }
     {
         ui::Program again(L"zbMain.exe", L"/icon");
-        HWND window = ui::WaitForWindow(again.Id(), L"RefreshWnd", nullptr, ui::kWaitMs, false);
-        ASSERT_NE(nullptr, window);
-        HWND refresh = FindWindowExW(window, nullptr, L"#32770", nullptr);
+        HWND refresh = WaitForRefreshDialog(again.Id(), ui::kStartWaitMs);
         ASSERT_NE(nullptr, refresh);
+        HWND window = GetParent(refresh);
         EXPECT_TRUE(WaitForRunning(refresh));
         EXPECT_FALSE(IsWindowVisible(window)) << "in the notification area";
         // Wine's null driver has no notification area: the error log says so.
@@ -223,7 +222,7 @@ TEST_F(RefreshRunTest, IconWaitsForAToolThatIsStillStarting) {
     zb::UniqueHandle starting(CreateMutexW(nullptr, FALSE, REFRESH_TOOL_MUTEX_NAME));
     ASSERT_TRUE(starting.IsValid());
     ui::Program main(L"zbMain.exe", L"/icon");
-    ASSERT_NE(nullptr, ui::WaitForWindow(main.Id(), L"RefreshWnd", nullptr, ui::kWaitMs, false));
+    ASSERT_NE(nullptr, WaitForRefreshDialog(main.Id(), ui::kStartWaitMs));
     const auto waits = [] {
         size_t count = 0;
         for (const std::wstring& line : testenv::ReadLogLines(L"vadovur_refresh.log"))

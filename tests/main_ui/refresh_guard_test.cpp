@@ -70,9 +70,7 @@ TEST_F(MainScreenTest, AnAbortWhoseWindowEndsDuringTheWaitLeavesItAlone) {
     zb::UniqueHandle running(CreateMutexW(nullptr, FALSE, REFRESH_TOOL_MUTEX_NAME));
     ASSERT_TRUE(running.IsValid());
     ui::Program main(L"zbMain.exe", L"/icon");
-    HWND window = ui::WaitForWindow(main.Id(), L"RefreshWnd", nullptr, ui::kStartWaitMs, false);
-    ASSERT_NE(nullptr, window);
-    HWND refresh = FindWindowExW(window, nullptr, L"#32770", nullptr);
+    HWND refresh = WaitForRefreshDialog(main.Id(), ui::kStartWaitMs);
     ASSERT_NE(nullptr, refresh);
 
     PostMessageW(refresh, WM_COMMAND, IDCANCEL, 0);
