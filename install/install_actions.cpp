@@ -32,10 +32,6 @@ constexpr size_t kCommandChars = MAX_PATH;
 
 constexpr wchar_t kDeleteRepairTaskCommand[] = L"SCHTASKS /Delete /TN vadOvurRegFix /F";
 
-bool HasSwitch(const CommandLineMap& args, const wchar_t* name) {
-    return args.find(name) != args.end();
-}
-
 // Runs a command as the installer's tools are run (WinExec takes ANSI text)
 // and waits the fixed pause. Its result is not read: the tools report to no
 // one here.
@@ -80,7 +76,8 @@ struct SchedulerPath {
 // The scheduler's App Paths entry (default value, at most 520 bytes).
 void ReadSchedulerFromAppPaths(SchedulerPath* path) {
     wchar_t key[MAX_PATH] = {};
-    if (FAILED(StringCchPrintfW(key, ARRAYSIZE(key), L"%s\\%s.exe", kAppPathsKey, kSchedulerClass)))
+    if (FAILED(
+            StringCchPrintfW(key, ARRAYSIZE(key), L"%s\\%s.exe", kAppPathsKey, SCHED_WINDOW_CLASS)))
         return;
     zb::UniqueRegKey appPath;
     LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, appPath.Put());
@@ -104,7 +101,7 @@ void ReadSchedulerFromOwnFolder(SchedulerPath* path) {
     if (GetCurrentPath(dir, ARRAYSIZE(dir)) != ERROR_SUCCESS)
         return;
     if (FAILED(StringCchPrintfW(path->wide, ARRAYSIZE(path->wide), L"%s%s.exe", dir,
-                                kSchedulerClass))) {
+                                SCHED_WINDOW_CLASS))) {
         path->wide[0] = L'\0';
     }
 }
@@ -159,7 +156,7 @@ void ResetChargeModes() {
     RunCommand(kDeleteRepairTaskCommand, 0);
     HWND scheduler = nullptr;
     for (int attempt = 0; attempt < kSchedulerAttempts && !scheduler; ++attempt) {
-        scheduler = FindWindowW(kSchedulerClass, nullptr);
+        scheduler = FindWindowW(SCHED_WINDOW_CLASS, nullptr);
         Sleep(kSchedulerPollMs);
         if (!scheduler)
             StartScheduler();

@@ -9,16 +9,14 @@
 #include <windows.h>
 
 #include "common/util.h"
+#include "ipc/contract.h"
 
 #include <string>
 
 namespace zbinstall {
 
-// Sent to the scheduler's window: put every battery back to full charging.
-constexpr UINT WM_USER_RESETCHARGEMODE = 0x8603;
-
-// The scheduler's window class, its fixed place and its App Paths entry.
-constexpr wchar_t kSchedulerClass[] = L"zbSched";
+// The scheduler's fixed place and its App Paths entry (its window class and
+// messages: ipc/contract.h).
 constexpr wchar_t kSchedulerFixedPath[] = L"C:\\Program Files\\VADOvur\\zbSched.exe";
 constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 

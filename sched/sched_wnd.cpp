@@ -25,11 +25,6 @@ namespace {
 
 constexpr size_t kMainArgsCch = 64;
 
-bool RefreshToolMutexExists() {
-    zb::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, REFRESH_TOOL_MUTEX_NAME));
-    return mutex || GetLastError() == ERROR_ACCESS_DENIED;
-}
-
 HINSTANCE ErrorModule() {
     return GetSchedInstance() ? GetSchedInstance() : GetModuleHandleW(nullptr);
 }
@@ -258,10 +253,6 @@ DWORD StartMain(UINT64 flags) {
     if (rc != 0)
         WriteSchedError(IDS_ERR_START_MAIN, rc);
     return rc;
-}
-
-bool IsRefreshToolRunning() {
-    return RefreshToolMutexExists() || PipeCheckUser(PIPE2_NAME) != PIPE_USER_NONE;
 }
 
 void RecoverAfterInterruptedRefresh(HWND hWnd) {
