@@ -59,6 +59,9 @@ using CommandLineMap = std::map<std::wstring, std::wstring>;
 // not a key of its own. FALSE only when the text cannot be split at all.
 BOOL ParseCommandLine(CommandLineMap& mapArgs);
 
+// The switch (exact text, "/" included) is on the command line.
+bool HasSwitch(const CommandLineMap& mapArgs, LPCWSTR lpszSwitch);
+
 // The same for a given command-line text.
 BOOL ParseCommandLineText(LPCWSTR lpszCommandLine, CommandLineMap& mapArgs);
 

@@ -53,3 +53,7 @@ BOOL ParseCommandLineText(LPCWSTR lpszCommandLine, CommandLineMap& mapArgs) {
 BOOL ParseCommandLine(CommandLineMap& mapArgs) {
     return ParseCommandLineText(GetCommandLineW(), mapArgs);
 }
+
+bool HasSwitch(const CommandLineMap& mapArgs, LPCWSTR lpszSwitch) {
+    return mapArgs.find(lpszSwitch) != mapArgs.end();
+}

@@ -6,7 +6,7 @@
 #include "common/log.h"
 #include "common/settings.h"
 #include "common/wrappers.h"
-#include "refresh/power_plan.h"
+#include "common/powerplan/user_plan.h"
 
 namespace zbinstall {
 namespace {
@@ -16,23 +16,13 @@ namespace {
 // settings key, so the user's plan is made active again first and the
 // refresh plan deleted, as the scheduler does at its start. Windows XP's
 // schemes are per user and stay for the scheduler of a later install.
-void RestoreUserPowerPlan() {
+void GiveUserPowerPlanBack() {
     if (IsWindowsXP())
         return;
-    GUID userPlan = {};
-    if (FAILED(GetRegUserPowerPlan(&userPlan)))
-        return;
-    WriteLog(L"RestoreUserPowerPlan", __LINE__,
-             L"A refresh ended without giving the user's power plan back; restoring it.\n");
-    zbrefresh::CPowerScheme user(userPlan);
-    if (user.SetActiveScheme() != 0)
-        return;
-    DelRegUserPowerPlan();
-    zbrefresh::CPowerSchemeArray plans;
-    plans.EnumPowerScheme();
-    zbrefresh::CPowerScheme refreshPlan = plans.GetPowerScheme(&zbrefresh::REFRESH_POWER_PLAN_GUID);
-    if (!refreshPlan.IsEmpty())
-        refreshPlan.DeleteScheme();
+    zbpower::UserPlanRestore how;
+    how.keepRefreshPlanOnFailure = true;
+    how.foundTrace = L"A refresh ended without giving the user's power plan back; restoring it.\n";
+    zbpower::RestoreUserPowerPlan(how);
 }
 
 void LogResetFailure(UINT uiBattNo, HRESULT hr) {
@@ -44,7 +34,7 @@ void LogResetFailure(UINT uiBattNo, HRESULT hr) {
 
 void PutBatteriesBack() {
     RepairAfterInterruptedRefresh();
-    RestoreUserPowerPlan();
+    GiveUserPowerPlanBack();
     SetEveryChargeModeFull(LogResetFailure);
     for (UINT battNo = 1; battNo <= 2; ++battNo)
         ForgetOriginalChargeMode(battNo);

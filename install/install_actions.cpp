@@ -36,12 +36,6 @@ constexpr DWORD kPollMs = 100;
 
 constexpr size_t kCommandChars = MAX_PATH;
 
-constexpr wchar_t kRefreshToolExe[] = L"zbRefresh.exe";
-
-bool HasSwitch(const CommandLineMap& args, const wchar_t* name) {
-    return args.find(name) != args.end();
-}
-
 // Runs a command line without a window and waits for it: its exit code, or
 // (DWORD)-1 when it could not start or had to be ended after the bound.
 DWORD RunCommand(LPCWSTR lpszCommand) {
@@ -108,7 +102,8 @@ struct SchedulerPath {
 // The scheduler's App Paths entry (default value, at most 520 bytes).
 void ReadSchedulerFromAppPaths(SchedulerPath* path) {
     wchar_t key[MAX_PATH] = {};
-    if (FAILED(StringCchPrintfW(key, ARRAYSIZE(key), L"%s\\%s.exe", kAppPathsKey, kSchedulerClass)))
+    if (FAILED(
+            StringCchPrintfW(key, ARRAYSIZE(key), L"%s\\%s.exe", kAppPathsKey, SCHED_WINDOW_CLASS)))
         return;
     zb::UniqueRegKey appPath;
     LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, appPath.Put());
@@ -132,7 +127,7 @@ void ReadSchedulerFromOwnFolder(SchedulerPath* path) {
     if (GetCurrentPath(dir, ARRAYSIZE(dir)) != ERROR_SUCCESS)
         return;
     if (FAILED(StringCchPrintfW(path->wide, ARRAYSIZE(path->wide), L"%s%s.exe", dir,
-                                kSchedulerClass))) {
+                                SCHED_WINDOW_CLASS))) {
         path->wide[0] = L'\0';
     }
 }
@@ -210,7 +205,7 @@ void TerminateRefreshTools() {
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
          more = Process32NextW(snapshot.Get(), &entry)) {
-        if (lstrcmpiW(entry.szExeFile, kRefreshToolExe) != 0)
+        if (lstrcmpiW(entry.szExeFile, REFRESH_EXE_NAME) != 0)
             continue;
         zb::UniqueHandle process(
             OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
@@ -231,7 +226,7 @@ void EndRefreshTool() {
         return;
     WriteLog(L"EndRefreshTool", __LINE__, L"A refresh runs; asking it to close.\n");
     HANDLE raw = nullptr;
-    const DWORD rc = CurrentModuleExe(kRefreshToolExe, L"/end", SW_HIDE, &raw);
+    const DWORD rc = CurrentModuleExe(REFRESH_EXE_NAME, L"/end", SW_HIDE, &raw);
     const zb::UniqueHandle endRequest(raw);
     if (rc != 0)
         LogApiFailure(L"EndRefreshTool", __LINE__, L"CurrentModuleExe", rc);
@@ -340,8 +335,8 @@ void RemoveFromMachine(const DeviceLibrary& device) {
     if (device.onUninstall)
         device.onUninstall();
     // The scheduler first: it may open a main screen, never the other way.
-    CloseProgramWindows(kSchedulerClass);
-    CloseProgramWindows(kMainClass);
+    CloseProgramWindows(SCHED_WINDOW_CLASS);
+    CloseProgramWindows(MAIN_WINDOW_CLASS);
     ClearUserRefreshRecords();
     DeleteTask(kSchedulerTask);
     DeleteTask(kRepairTask);

@@ -9,15 +9,14 @@
 #include <windows.h>
 
 #include "common/util.h"
+#include "ipc/contract.h"
 
 #include <string>
 
 namespace zbinstall {
 
-// The scheduler's window class and its App Paths entry;
-// the main screen's window class.
-constexpr wchar_t kSchedulerClass[] = L"zbSched";
-constexpr wchar_t kMainClass[] = L"zbMain";
+// The scheduler's App Paths entry (its window class and messages:
+// ipc/contract.h).
 constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths";
 
 // Task names the system's SCHTASKS tool knows the suite's tasks by.

@@ -21,37 +21,18 @@
 #include <windows.h>
 
 #include "common/handles.h"
+#include "ipc/contract.h"
 
 #include <atomic>
 #include <memory>
 #include <vector>
 
 // ---------------------------------------------------------------------------
-// Protocol
-
-constexpr wchar_t PIPE1_NAME[] = L"\\\\.\\pipe\\vadovur_pipe1";
-constexpr wchar_t PIPE2_NAME[] = L"\\\\.\\pipe\\vadovur_pipe2";
-constexpr wchar_t PIPE3_NAME[] = L"\\\\.\\pipe\\vadovur_pipe3";
-
-// Message codes. A receiver hands a message to its window under the same
-// number, so these are window messages as well. WM_CLOSE (0x10) travels on
-// pipe 2 as the platform's own code.
-constexpr UINT WM_USER_REFMODE = 0x8301;      // battid, wparam = refresh mode
-constexpr UINT WM_USER_REFQUERY = 0x8302;     // scheduler's progress query
-constexpr UINT WM_USER_REFPROGRESS = 0x8303;  // battid, wparam = percent 0-100
-constexpr UINT WM_USER_REFERROR = 0x8304;     // battid, wparam = status code
-constexpr UINT WM_USER_REFPOWERPLAN = 0x8305; // the power plan was changed
-constexpr UINT WM_USER_GETUSERNAME = 0x8306;  // answered with PIPE_USERNAME_BYTES
-constexpr UINT WM_USER_RUNMAINDLG = 0x8501;   // wparam = RUNMAINDLG_* flags
-
-// Start switches of zbMain carried by WM_USER_RUNMAINDLG.
-constexpr UINT64 RUNMAINDLG_SLEEP = 1; // "/sleep"
-constexpr UINT64 RUNMAINDLG_ICON = 2;  // "/icon"
-constexpr UINT64 RUNMAINDLG_COMP = 4;  // "/comp"
+// Protocol (names and message codes: ipc/contract.h)
 
 // One message: 24 bytes, little-endian, no header or framing.
 struct PipeRecord {
-    UINT32 message; // code above
+    UINT32 message; // a message code of ipc/contract.h
     UINT32 battid;  // battery number, 0 when the message names none
     UINT64 wparam;
     INT64 lparam;
@@ -188,15 +169,6 @@ private:
 // Compares the user that the server of lpstrPipeName runs as with this
 // process's user: PIPE_USER_NONE, PIPE_USER_OTHER or PIPE_USER_SAME.
 int PipeCheckUser(LPCWSTR lpstrPipeName);
-
-// Every refreshing zbRefresh.exe holds this mutex for its whole life, from
-// before its pipes exist until after they are gone.
-constexpr wchar_t REFRESH_TOOL_MUTEX_NAME[] = L"Global\\vadovurMUTEX3";
-// A refreshing zbRefresh.exe runs, in this session or (access denied) another.
-bool RefreshToolMutexExists();
-// A refresh tool runs: it holds its mutex, or somebody serves pipe 2 (a
-// tool of another session whose mutex this one cannot see).
-bool IsRefreshToolRunning();
 
 // ---------------------------------------------------------------------------
 // Endpoints

@@ -6,6 +6,7 @@
 
 #include "common/log.h"
 #include "common/window_base.h"
+#include "ipc/contract.h"
 #include "main/message_box.h"
 #include "main/program_ids.h"
 
@@ -57,7 +58,7 @@ UINT RefusalOf(CBattery* pBattery) {
     SYSTEM_POWER_STATUS status = {};
     if (!GetPowerStatusDoubleCheck(&status, pBattery))
         return IDS_POWER_STATUS_FAILED;
-    return RefusalForPowerStatus(status, FileExistsCurrentPath(L"zbRefresh.exe") != FALSE);
+    return RefusalForPowerStatus(status, FileExistsCurrentPath(REFRESH_EXE_NAME) != FALSE);
 }
 
 void OnYes(HWND hDlg, const ConfirmState& state) {

@@ -78,7 +78,6 @@ struct MainApp {
 
 // True when the map holds more keys than the program path.
 bool HasArguments(const CommandLineMap& args);
-bool HasSwitch(const CommandLineMap& args, LPCWSTR lpszSwitch);
 
 // What a first instance does with its command line.
 enum class FirstInstanceAction { Import, Export, StartNormally, StartAfterInvalidOption };

@@ -217,7 +217,7 @@ bool StartTool(RefreshDialogState& state) {
     if (!args)
         return true;
     HANDLE process = nullptr;
-    if (const DWORD error = CurrentModuleExe(L"zbRefresh.exe", args, SW_HIDE, &process))
+    if (const DWORD error = CurrentModuleExe(REFRESH_EXE_NAME, args, SW_HIDE, &process))
         WriteErrorLog(IDS_ERR_REFRESH_FAILED, ERRLOG_CAPTION_ID, ERRLOG_FILE, error,
                       state.app.instance);
     state.process.Reset(process);

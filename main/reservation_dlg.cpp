@@ -10,6 +10,7 @@
 #include "common/util.h"
 #include "common/window_base.h"
 #include "common/wrappers.h"
+#include "ipc/contract.h"
 #include "main/message_box.h"
 #include "main/program_ids.h"
 #include "main/task_scheduler.h"
@@ -99,7 +100,7 @@ void RefreshToolPath(HINSTANCE hInstance, LPWSTR lpszPath, size_t cchPath) {
         WriteErrorLog(IDS_ERR_EXE_PATH, ERRLOG_CAPTION_ID, ERRLOG_FILE, GetLastError(), hInstance);
         lpszPath[0] = L'\0';
     }
-    StringCchCatW(lpszPath, cchPath, L"zbRefresh.exe");
+    StringCchCatW(lpszPath, cchPath, REFRESH_EXE_NAME);
 }
 
 // The arguments of the reserved refresh task; empty when it cannot be read.

@@ -38,10 +38,6 @@ bool HasArguments(const CommandLineMap& args) {
     return args.size() > 1;
 }
 
-bool HasSwitch(const CommandLineMap& args, LPCWSTR lpszSwitch) {
-    return args.find(lpszSwitch) != args.end();
-}
-
 FirstInstanceAction DecideFirstInstance(const CommandLineMap& args) {
     if (HasSwitch(args, L"/import"))
         return FirstInstanceAction::Import;

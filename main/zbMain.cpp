@@ -24,7 +24,7 @@ namespace {
 void RunSecondInstance(HINSTANCE hInstance) {
     CommandLineMap args;
     ParseCommandLine(args);
-    HWND hRunning = FindWindowW(L"zbMain", nullptr);
+    HWND hRunning = FindWindowW(MAIN_WINDOW_CLASS, nullptr);
     if (!hRunning)
         return;
     switch (DecideSecondInstance(args)) {

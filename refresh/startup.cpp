@@ -47,10 +47,6 @@ LRESULT CALLBACK CountSentMessage(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-bool HasSwitch(const CommandLineMap& args, LPCWSTR name) {
-    return args.count(name) != 0;
-}
-
 // The keep-awake window: no refresh, only a timer that ends it.
 LRESULT OnDelayCreate(HWND hWnd) {
     SetWindowTextFromResource(hWnd, IDS_APP_TITLE);
@@ -124,7 +120,7 @@ bool SendEndRequest() {
 }
 
 zb::UniqueHandle CreateInstanceMutex(bool delayInstance) {
-    const LPCWSTR name = delayInstance ? DELAY_MUTEX_NAME : REFRESH_MUTEX_NAME;
+    const LPCWSTR name = delayInstance ? DELAY_MUTEX_NAME : REFRESH_TOOL_MUTEX_NAME;
     zb::UniqueHandle mutex(CreateMutexW(nullptr, FALSE, name));
     const DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED)

@@ -10,11 +10,12 @@
 
 #include "common/handles.h"
 #include "common/util.h"
+#include "ipc/contract.h"
 
 namespace zbrefresh {
 
-// Single-instance mutexes, shared by all sessions.
-constexpr wchar_t REFRESH_MUTEX_NAME[] = L"Global\\vadovurMUTEX3";
+// Single-instance mutexes, shared by all sessions: REFRESH_TOOL_MUTEX_NAME
+// (ipc/contract.h) for a refreshing instance, and this one.
 constexpr wchar_t DELAY_MUTEX_NAME[] = L"Global\\vadovurMUTEX4";
 // Owned by a separate alarm program a reservation may start alongside.
 constexpr wchar_t ALARM_OBJECT_NAME[] = L"Global\\zel_Alarm";

@@ -14,14 +14,10 @@
 
 namespace zbsched {
 
-// Window messages from the other programs.
-constexpr UINT WM_USER_RESETCHARGEMODE = 0x8603; // the install helper at removal
 constexpr UINT ROUTINE_TIMER_ID = 1;
 constexpr UINT HELP_TOPIC_SCHED = 10000;
 constexpr wchar_t SCHED_MUTEX_NAME[] = L"vadovurMUTEX";
 constexpr wchar_t ROUTINE_MUTEX_NAME[] = L"vadovurMUTEXTOAST";
-constexpr wchar_t MAIN_EXE_NAME[] = L"zbMain.exe";
-constexpr wchar_t MAIN_WINDOW_CLASS[] = L"zbMain";
 
 // What the hidden window owns; created with it and freed at WM_NCDESTROY.
 struct SchedState {
@@ -56,8 +52,6 @@ ATOM RegisterSchedClass(HINSTANCE hInstance);
 DWORD StartMain(UINT64 flags);
 void CheckRefreshState(HWND hWnd);
 void RestorePowerPlanAfterRefresh(HWND hWnd);
-// A refresh tool runs: its instance mutex exists or pipe 2 is served.
-bool IsRefreshToolRunning();
 // When no refresh tool runs: recorded charge modes back, a firmware refresh
 // left on ended, the user's power plan back. Safe to call on every tick.
 void RecoverAfterInterruptedRefresh(HWND hWnd);

@@ -9,14 +9,13 @@
 #include "common/help.h"
 #include "common/log.h"
 #include "common/notify_icon.h"
+#include "common/powerplan/user_plan.h"
 #include "common/settings.h"
 #include "common/toast.h"
 #include "common/util.h"
 #include "common/window_base.h"
 #include "common/wrappers.h"
 #include "battery/battery.h"
-#include "refresh/power_plan.h"
-#include "refresh/power_scheme_xp.h"
 #include "sched/resource.h"
 #include "sched/sched_logic.h"
 
@@ -24,20 +23,7 @@ namespace zbsched {
 
 namespace {
 
-// The refresh tool's power-plan classes: the recovery gives back what a
-// refresh that died left behind.
-using zbrefresh::CPowerScheme;
-using zbrefresh::CPowerSchemeArray;
-using zbrefresh::CPowerSchemeArrayXP;
-using zbrefresh::CPowerSchemeXP;
-using zbrefresh::REFRESH_POWER_PLAN_GUID;
-
 constexpr size_t kMainArgsCch = 64;
-
-bool RefreshToolMutexExists() {
-    zb::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, REFRESH_TOOL_MUTEX_NAME));
-    return mutex || GetLastError() == ERROR_ACCESS_DENIED;
-}
 
 // The error log's texts are the program's own strings.
 HINSTANCE ErrorModule() {
@@ -63,74 +49,6 @@ void RemoveIcon(HWND hWnd, SchedState& state) {
 void OpenMainAndRemoveIcon(HWND hWnd, SchedState& state) {
     StartMain(0);
     RemoveIcon(hWnd, state);
-}
-
-// The user's plan (or XP scheme) could not be made active again. Its record
-// stays, and so does the refresh plan, still the active one: the next tick
-// or start tries again, and the error log gets the failure once per run.
-void ReportPlanRestoreFailure(SchedState* state, DWORD dwCode) {
-    if (state && state->planRestoreFailed)
-        return;
-    WriteSchedError(IDS_ERR_POWER_PLAN, dwCode);
-    if (state)
-        state->planRestoreFailed = true;
-}
-
-void RestorePowerPlanVista(SchedState* state) {
-    GUID userPlan = {};
-    if (FAILED(GetRegUserPowerPlan(&userPlan)))
-        return;
-    WriteLog(L"RestorePowerPlanAfterRefresh", __LINE__,
-             L"A refresh ended without giving the user's power plan back; restoring it.\n");
-    CPowerScheme user(userPlan);
-    const DWORD rc = user.SetActiveScheme();
-    if (rc != 0) {
-        ReportPlanRestoreFailure(state, rc);
-        return;
-    }
-    if (state)
-        state->planRestoreFailed = false;
-    const HRESULT hr = DelRegUserPowerPlan();
-    if (FAILED(hr)) {
-        WriteSchedError(IDS_ERR_USER_PLAN_DELETE, static_cast<DWORD>(hr));
-        return;
-    }
-    CPowerSchemeArray plans;
-    plans.EnumPowerScheme();
-    CPowerScheme refreshPlan = plans.GetPowerScheme(&REFRESH_POWER_PLAN_GUID);
-    if (!refreshPlan.IsEmpty()) {
-        const DWORD del = refreshPlan.DeleteScheme();
-        WriteLog(L"RestorePowerPlanAfterRefresh", __LINE__, L"DeleteScheme=%x\n", del);
-    }
-}
-
-void RestorePowerSchemeAfterRefreshXP(SchedState* state) {
-    if (GetRegLimited() != 0)
-        return;
-    CPowerSchemeArrayXP schemes;
-    schemes.EnumPowerSchemes();
-    const DWORD userScheme = GetRegUserPowerSetting();
-    if (userScheme != SETTINGS_NOT_SET) {
-        const DWORD rc = schemes.SetActivePowerScheme(userScheme);
-        if (rc != 0) {
-            ReportPlanRestoreFailure(state, rc);
-            return;
-        }
-        if (state)
-            state->planRestoreFailed = false;
-        const HRESULT hr = DelRegUserPowerSetting();
-        if (FAILED(hr)) {
-            WriteSchedError(IDS_ERR_USER_PLAN_DELETE, static_cast<DWORD>(hr));
-            return;
-        }
-    }
-    const DWORD refreshScheme = GetRegRefreshPowerSetting();
-    CPowerSchemeXP scheme;
-    if (refreshScheme != SETTINGS_NOT_SET && schemes.GetPowerSchemeInfo(refreshScheme, &scheme)) {
-        const DWORD rc = scheme.DeletePowerScheme();
-        if (rc != 0)
-            WriteSchedError(IDS_ERR_REFRESH_PLAN_DELETE, rc);
-    }
 }
 
 // Tray menu at the cursor; the chosen item comes back as WM_COMMAND.
@@ -332,10 +250,6 @@ DWORD StartMain(UINT64 flags) {
     return rc;
 }
 
-bool IsRefreshToolRunning() {
-    return RefreshToolMutexExists() || PipeCheckUser(PIPE2_NAME) != PIPE_USER_NONE;
-}
-
 void RecoverAfterInterruptedRefresh(HWND hWnd) {
     if (IsRefreshToolRunning())
         return;
@@ -375,10 +289,19 @@ void RestorePowerPlanAfterRefresh(HWND hWnd) {
     if (PipeCheckUser(PIPE2_NAME) != PIPE_USER_NONE)
         return;
     SchedState* state = hWnd ? zb::WindowState<SchedState>(hWnd) : nullptr;
-    if (IsWindowsXP())
-        RestorePowerSchemeAfterRefreshXP(state);
-    else
-        RestorePowerPlanVista(state);
+    // What a refresh that died left behind. The user's plan (or XP scheme)
+    // that cannot be made active again keeps its record, and the refresh
+    // plan stays the active one: the next tick or start tries again, and the
+    // error log gets the failure once per run.
+    zbpower::UserPlanRestore how;
+    how.textModule = ErrorModule();
+    how.vista = {IDS_ERR_POWER_PLAN, 0, IDS_ERR_USER_PLAN_DELETE, 0};
+    how.xp = {IDS_ERR_POWER_PLAN, 0, IDS_ERR_USER_PLAN_DELETE, IDS_ERR_REFRESH_PLAN_DELETE};
+    how.keepRefreshPlanOnFailure = true;
+    how.failureLogged = state ? &state->planRestoreFailed : nullptr;
+    how.deleteLeftoverSchemeXP = true;
+    how.foundTrace = L"A refresh ended without giving the user's power plan back; restoring it.\n";
+    zbpower::RestoreUserPowerPlan(how);
 }
 
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {

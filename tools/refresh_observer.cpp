@@ -6,7 +6,6 @@ namespace observer {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"ZbRefreshObserver";
-constexpr wchar_t kRefreshMutex[] = L"Global\\vadovurMUTEX3";
 constexpr DWORD kConnectPollMs = 20;
 
 void Acknowledge(LONGLONG reason) {
@@ -79,11 +78,7 @@ LRESULT CALLBACK RefreshObserver::WndProc(HWND hWnd, UINT message, WPARAM wParam
 }
 
 bool IsRefreshToolRunning() {
-    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kRefreshMutex);
-    if (!mutex)
-        return false;
-    CloseHandle(mutex);
-    return true;
+    return RefreshToolMutexExists();
 }
 
 const char* ModeName(LONGLONG mode) {
