@@ -8,8 +8,8 @@
 //   zbRefresh.exe  the refresh tool, started by the main screen and by the
 //                  reservation's scheduled tasks
 //   zbSched.exe    the resident scheduler, started by a scheduled task
-//   instzb(w).exe  the install helpers, which ask the scheduler to put the
-//                  charge modes back at removal
+//   instzb(w).exe  the install helpers, which at removal end a running
+//                  refresh and the scheduler and put the charge modes back
 #pragma once
 
 #include <windows.h>
@@ -64,5 +64,6 @@ constexpr UINT64 RUNMAINDLG_ICON = 2;  // "/icon"
 constexpr UINT64 RUNMAINDLG_COMP = 4;  // "/comp"
 
 // Window message to the scheduler's window: every battery back to full
-// charging (the install helper at removal).
+// charging. Older install helpers sent it at removal; the scheduler still
+// takes it from whoever can reach its window.
 constexpr UINT WM_USER_RESETCHARGEMODE = 0x8603;

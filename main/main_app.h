@@ -174,10 +174,6 @@ HWND CreateMainDialog(MainApp& app, HWND hParent);
 // no battery 1), 2 battery 2.
 HWND PageOfTab(const MainApp& app, int nTab);
 void SetDlgInfo(HWND hWnd, const CBatteryArray* pBatteryArray);
-void SetBattDlg1Info(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery);
-void SetBattDlg2Info(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery);
-void EnableRefreshButtons1(HWND hDlg, BOOL bEnable);
-void EnableRefreshButtons2(HWND hDlg, BOOL bEnable);
 // WM_CTLCOLORSTATIC of a dialog with the result message: that one on white.
 INT_PTR WhiteResultMessage(const MainApp& app, WPARAM wParam, LPARAM lParam);
 // The reserved refresh's start time, when one lies ahead.

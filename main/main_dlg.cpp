@@ -366,20 +366,4 @@ void SetDlgInfo(HWND hWnd, const CBatteryArray* pBatteryArray) {
     SetResultDlgInfo(hWnd, pBatteryArray);
 }
 
-void SetBattDlg1Info(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery) {
-    SetBattDlgInfo(hInstance, hDlg, pBattery, kPage1, L"SetBattDlg1Info");
-}
-
-void SetBattDlg2Info(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery) {
-    SetBattDlgInfo(hInstance, hDlg, pBattery, kPage2, L"SetBattDlg2Info");
-}
-
-void EnableRefreshButtons1(HWND hDlg, BOOL bEnable) {
-    EnableRefreshButtons(hDlg, kPage1, bEnable);
-}
-
-void EnableRefreshButtons2(HWND hDlg, BOOL bEnable) {
-    EnableRefreshButtons(hDlg, kPage2, bEnable);
-}
-
 } // namespace zbmain

@@ -16,12 +16,12 @@ namespace zbrefresh {
 
 namespace {
 
-constexpr size_t WINDOW_NAME_CCH = 100;
+constexpr size_t kWindowNameCch = 100;
 
 // Window title and class of the refresh window; the class starts with the
 // program's name until the string table has been read.
-wchar_t g_szTitle[WINDOW_NAME_CCH] = L"";
-wchar_t g_szWindowClass[WINDOW_NAME_CCH] = L"zbRefresh";
+wchar_t g_szTitle[kWindowNameCch] = L"";
+wchar_t g_szWindowClass[kWindowNameCch] = L"zbRefresh";
 
 // What the UI thread handled: messages taken from its queue (timer ticks
 // among them) and messages sent to its windows, directly or from other

@@ -56,7 +56,7 @@ void RestorePowerPlanAfterRefresh(HWND hWnd);
 // left on ended, the user's power plan back. Safe to call on every tick.
 void RecoverAfterInterruptedRefresh(HWND hWnd);
 
-// Routine check (day_setting.cpp) --------------------------------------------
+// Routine check (routine_check.cpp) ------------------------------------------
 HRESULT StartDaySetting(HWND hWnd, SchedState& state);
 bool IsBalloonDue();
 bool IsChargeModeRefBalloonDue(const SYSTEMTIME& last, int nMonths);

@@ -79,7 +79,9 @@ TEST_F(SchedStartTest, OneInstanceAndEnd) {
     SchedProcess first(folder);
     ASSERT_NE(nullptr, first.Window());
     EXPECT_TRUE(testenv::WaitUntil([] { return ReadBattery(2).chargeMode == 0; }, kWaitMs));
-    EXPECT_TRUE(TraceContains(L"Revert Charge Mode Success!"));
+    // The line follows the write.
+    EXPECT_TRUE(
+        testenv::WaitUntil([] { return TraceContains(L"Revert Charge Mode Success!"); }, kWaitMs));
     EXPECT_EQ(0, RunSched(folder, L""));
     EXPECT_TRUE(first.Running());
     EXPECT_EQ(0, RunSched(folder, L"/end"));
@@ -210,8 +212,7 @@ TEST_F(SchedStartTest, AHostilePipeThreeClientStartsAndChangesNothing) {
     // and no outcome to show, ended without starting one.
     EXPECT_TRUE(testenv::WaitUntil(
         [] { return TraceContains(L"No refresh tool runs: nothing to follow."); }, kWaitMs));
-    EXPECT_TRUE(
-        testenv::WaitUntil([] { return ProcessesNamed(L"zbMain.exe").empty(); }, kWaitMs));
+    EXPECT_TRUE(testenv::WaitUntil([] { return ProcessesNamed(L"zbMain.exe").empty(); }, kWaitMs));
     EXPECT_TRUE(ProcessesNamed(L"zbRefresh.exe").empty()) << "a refresh started";
     EndAll(L"zbMain.exe");
     EndAll(L"zbRefresh.exe");

@@ -1,6 +1,8 @@
-// The refresh window: starts the refresh tool, follows it over the pipes
-// (pipe 1 brings every notice, pipe 2 answers the first query and takes the
-// abort), shows the three animated steps and the percentage, sits in the
+// The main screen's refresh progress window (the refresh tool's own hidden
+// window is refresh/refresh_wnd.cpp): starts the refresh tool the person
+// confirmed, or follows one that runs; follows it over the pipes (pipe 1
+// brings every notice, pipe 2 answers the first query and takes the abort),
+// shows the three animated steps and the percentage, sits in the
 // notification area on request, and at the end hands over to the
 // completion window.
 //
