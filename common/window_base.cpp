@@ -58,4 +58,20 @@ void CloseModeless(HWND hDlg) {
     DestroyWindow(hDlg);
 }
 
+ATOM RegisterAppWindowClass(HINSTANCE hInstance, LPCWSTR lpszClassName, WNDPROC proc, UINT uIconId,
+                            UINT uSmallIconId, LPCWSTR lpszMenuName) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = hInstance;
+    wc.hIcon = LoadIconW(hInstance, MAKEINTRESOURCEW(uIconId));
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszMenuName = lpszMenuName;
+    wc.lpszClassName = lpszClassName;
+    wc.hIconSm = LoadIconW(hInstance, MAKEINTRESOURCEW(uSmallIconId));
+    return RegisterClassExW(&wc);
+}
+
 } // namespace zb

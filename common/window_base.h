@@ -45,6 +45,13 @@ namespace zb {
 // False (logged) when the window cannot be measured or moved.
 BOOL CenterOnOwner(HWND hWnd);
 
+// Registers a program's top-level window class as every program of the
+// suite does: redrawn when resized, the program's large and small icons
+// (resource ids), the arrow cursor, the window colour, and a menu resource
+// when given. The class atom, or 0 with the last error set.
+ATOM RegisterAppWindowClass(HINSTANCE hInstance, LPCWSTR lpszClassName, WNDPROC proc, UINT uIconId,
+                            UINT uSmallIconId, LPCWSTR lpszMenuName = nullptr);
+
 namespace detail {
 
 // What lpCreateParams or the dialog init parameter carries: the state, owned

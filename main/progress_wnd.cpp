@@ -731,16 +731,8 @@ int NewToastTens(int nLastProgress, int nProgress) {
 }
 
 BOOL RegisterRunWindowClass(HINSTANCE hInstance, LPCWSTR lpszClass, WNDPROC proc) {
-    WNDCLASSEXW wc = {sizeof(wc)};
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = proc;
-    wc.hInstance = hInstance;
-    wc.hIcon = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_ZBMAIN));
-    wc.hIconSm = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_SMALL));
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = lpszClass;
-    if (RegisterClassExW(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS)
+    if (zb::RegisterAppWindowClass(hInstance, lpszClass, proc, IDI_ZBMAIN, IDI_SMALL) ||
+        GetLastError() == ERROR_CLASS_ALREADY_EXISTS)
         return TRUE;
     LogApiFailure(L"RegisterClassEx", __LINE__, L"RegisterClassEx", GetLastError());
     return FALSE;

@@ -106,18 +106,9 @@ int IsWindowShowMode(const MainApp& app) {
 // ---- The main window ----------------------------------------------------------
 
 BOOL RegisterMainWindowClass(const MainApp& app) {
-    HINSTANCE hInstance = app.instance;
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = zb::StateWindowProc<MainWindowState, WndProc>;
-    wc.hInstance = hInstance;
-    wc.hIcon = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_ZBMAIN));
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = app.className;
-    wc.hIconSm = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_SMALL));
-    if (!RegisterClassExW(&wc)) {
+    if (!zb::RegisterAppWindowClass(app.instance, app.className,
+                                    zb::StateWindowProc<MainWindowState, WndProc>, IDI_ZBMAIN,
+                                    IDI_SMALL)) {
         LogApiFailure(L"RegisterMainWindowClass", __LINE__, L"RegisterClassEx", GetLastError());
         return FALSE;
     }

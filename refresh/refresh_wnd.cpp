@@ -523,18 +523,9 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
 } // namespace
 
 ATOM RegisterRefreshWindowClass(HINSTANCE hInstance, const wchar_t* className) {
-    WNDCLASSEXW wcex = {};
-    wcex.cbSize = sizeof(wcex);
-    wcex.style = CS_HREDRAW | CS_VREDRAW;
-    wcex.lpfnWndProc = zb::StateWindowProc<RefreshWindowState, WndProc>;
-    wcex.hInstance = hInstance;
-    wcex.hIcon = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_ZBREFRESH));
-    wcex.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wcex.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wcex.lpszMenuName = MAKEINTRESOURCEW(IDC_ZBREFRESH);
-    wcex.lpszClassName = className;
-    wcex.hIconSm = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_SMALL));
-    const ATOM atom = RegisterClassExW(&wcex);
+    const ATOM atom = zb::RegisterAppWindowClass(
+        hInstance, className, zb::StateWindowProc<RefreshWindowState, WndProc>, IDI_ZBREFRESH,
+        IDI_SMALL, MAKEINTRESOURCEW(IDC_ZBREFRESH));
     if (!atom)
         LogApiFailure(L"RegisterRefreshWindowClass", __LINE__, L"RegisterClassExW", GetLastError());
     return atom;

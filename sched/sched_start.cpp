@@ -32,17 +32,9 @@ void StartDaySettingOnStart(HWND hWnd) {
 
 ATOM RegisterSchedClass(HINSTANCE hInstance) {
     const SchedNames names(hInstance);
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = zb::StateWindowProc<SchedState, WndProc>;
-    wc.hInstance = hInstance;
-    wc.hIcon = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_ZBSCHED));
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    wc.lpszClassName = names.windowClass;
-    wc.hIconSm = LoadIconW(hInstance, MAKEINTRESOURCEW(IDI_SMALL));
-    return RegisterClassExW(&wc);
+    return zb::RegisterAppWindowClass(hInstance, names.windowClass,
+                                      zb::StateWindowProc<SchedState, WndProc>, IDI_ZBSCHED,
+                                      IDI_SMALL);
 }
 
 HWND InitInstance(HINSTANCE hInstance, int nCmdShow) {

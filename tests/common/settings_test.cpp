@@ -27,13 +27,7 @@ bool HasValue(HKEY hive, LPCWSTR lpSubkey, LPCWSTR lpName) {
 }
 
 SYSTEMTIME Minute(WORD y, WORD mo, WORD d, WORD h, WORD mi) {
-    SYSTEMTIME t = {};
-    t.wYear = y;
-    t.wMonth = mo;
-    t.wDay = d;
-    t.wHour = h;
-    t.wMinute = mi;
-    return t;
+    return testenv::MakeTime(y, mo, d, h, mi);
 }
 
 void ExpectMinute(const SYSTEMTIME& expected, const SYSTEMTIME& actual) {

@@ -149,4 +149,15 @@ int CountTrayIcons() {
     return count;
 }
 
+SYSTEMTIME MakeTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
+    SYSTEMTIME t = {};
+    t.wYear = year;
+    t.wMonth = month;
+    t.wDay = day;
+    t.wHour = hour;
+    t.wMinute = minute;
+    t.wSecond = second;
+    return t;
+}
+
 } // namespace testenv

@@ -93,4 +93,8 @@ template <typename Pred> bool PumpUntil(Pred pred, DWORD timeoutMs) {
     }
 }
 
+// A local time of the calendar, to the second; the rest zero.
+SYSTEMTIME MakeTime(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0,
+                    WORD second = 0);
+
 } // namespace testenv

@@ -1,6 +1,7 @@
 #include "tasks/tasks_test_support.h"
 
 #include "sim/tasks/task_store.h"
+#include "support/suite_env.h"
 
 #include <objbase.h>
 
@@ -73,13 +74,7 @@ std::wstring MarkerPath(const wchar_t* name) {
 }
 
 SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
-    SYSTEMTIME t = {};
-    t.wYear = year;
-    t.wMonth = month;
-    t.wDay = day;
-    t.wHour = hour;
-    t.wMinute = minute;
-    return t;
+    return testenv::MakeTime(year, month, day, hour, minute);
 }
 
 std::wstring MarkerTaskXml(const std::wstring& marker, const wchar_t* triggers, bool wake,

@@ -1,20 +1,14 @@
 // Calendar arithmetic: month ends, leap days, year wraps, and the exact
 // moment an interval counts as passed.
 #include "common/util.h"
+#include "support/suite_env.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 SYSTEMTIME Date(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0, WORD second = 0) {
-    SYSTEMTIME t = {};
-    t.wYear = year;
-    t.wMonth = month;
-    t.wDay = day;
-    t.wHour = hour;
-    t.wMinute = minute;
-    t.wSecond = second;
-    return t;
+    return testenv::MakeTime(year, month, day, hour, minute, second);
 }
 
 void ExpectDate(const SYSTEMTIME& t, WORD year, WORD month, WORD day) {
