@@ -38,6 +38,8 @@ HRESULT ReservationService::AddTask(LPCWSTR lpszPath, LPCWSTR lpszName, const SY
     return m_tasks.Add(task);
 }
 
+// The trace names are the ones the logs have always carried for the
+// reservation's registration and the pages' start-time read.
 HRESULT ReservationService::Add(const ReservationRequest& request) {
     if (IsNullArg(request.password, L"ResevationAddTask", __LINE__, L"lpstrPasswd"))
         return E_POINTER;
