@@ -12,7 +12,7 @@
 #include "common/window_base.h"
 #include "ipc/pipe.h"
 #include "main/program_ids.h"
-#include "main/reservation_query.h"
+#include "main/reservation.h"
 #include "main/result_info.h"
 
 namespace zbmain {
@@ -318,9 +318,14 @@ UINT ChargeModeTextId(DWORD dwMode) {
     return IDS_MODE_ERROR;
 }
 
+namespace {
+
+// True when a start time was read and lies after now.
 bool IsReservationAhead(HRESULT hrRead, const SYSTEMTIME& start, const SYSTEMTIME& now) {
     return SUCCEEDED(hrRead) && CompareSystemTime(&start, &now) > 0;
 }
+
+} // namespace
 
 INT_PTR WhiteResultMessage(const MainApp& app, WPARAM wParam, LPARAM lParam) {
     if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) != IDC_RESULT_MESSAGE || !app.whiteBrush)
@@ -332,7 +337,8 @@ INT_PTR WhiteResultMessage(const MainApp& app, WPARAM wParam, LPARAM lParam) {
 bool GetReservationDisplay(HINSTANCE hInstance, SYSTEMTIME* pStart) {
     if (!pStart)
         return false;
-    const HRESULT hr = ReadReservedStartTime(hInstance, pStart);
+    const std::unique_ptr<TaskScheduling> tasks = CreateTaskScheduling(hInstance);
+    const HRESULT hr = ReservationService(*tasks, hInstance).ReadStart(pStart);
     SYSTEMTIME now = {};
     GetLocalTime(&now);
     return IsReservationAhead(hr, *pStart, now);

@@ -1,7 +1,6 @@
-// The reservation dialog: sets or cancels the next automatic refresh. A
-// reservation is two one-time tasks (the refresh, and a wake-up a few
-// minutes earlier so that a sleeping notebook is awake in time) plus the
-// stored reservation the battery pages and the refresh tool read.
+// The reservation dialog: sets or cancels the next automatic refresh. It is
+// only the user interface; what a reservation is and how it is registered,
+// read and cancelled is ReservationService's (main/reservation.h).
 #include "main/main_app.h"
 
 #include "common/help.h"
@@ -13,7 +12,7 @@
 #include "ipc/contract.h"
 #include "main/message_box.h"
 #include "main/program_ids.h"
-#include "main/task_scheduler.h"
+#include "main/reservation.h"
 
 #include <commctrl.h>
 #include <strsafe.h>
@@ -29,10 +28,17 @@ constexpr DWORD kReservationHelpTopic = 10132;
 constexpr size_t kPasswordCch = 257;
 constexpr size_t kArgumentsCch = 64;
 
+// The dialog's tasks are reached through one scheduler, chosen as it opens.
 struct ReservationState {
+    ReservationState(MainApp& owner, CBatteryArray* pBatteries)
+        : app(owner), batteries(pBatteries), tasks(CreateTaskScheduling(owner.instance)),
+          reservation(*tasks, owner.instance) {}
+
     MainApp& app;
-    CBatteryArray* batteries = nullptr;
+    CBatteryArray* batteries;
     bool changed = false;
+    std::unique_ptr<TaskScheduling> tasks;
+    ReservationService reservation;
 };
 
 bool Checked(HWND hDlg, int id) {
@@ -82,123 +88,6 @@ void SetPickedTime(HINSTANCE hInstance, HWND hDlg, const SYSTEMTIME& time) {
             WriteErrorLog(IDS_ERR_DATETIME, ERRLOG_CAPTION_ID, ERRLOG_FILE,
                           static_cast<DWORD>(result), hInstance);
     }
-}
-
-HRESULT TaskName(HINSTANCE hInstance, UINT uStringId, LPWSTR lpszName, size_t cchName) {
-    return GetSchedulerName(hInstance, uStringId, lpszName, cchName);
-}
-
-void TaskFolder(HINSTANCE hInstance, LPWSTR lpszFolder, size_t cchFolder) {
-    lpszFolder[0] = L'\0';
-    if (!IsWindowsXP())
-        LoadStringW(hInstance, IDS_TASK_FOLDER, lpszFolder, static_cast<int>(cchFolder));
-}
-
-void RefreshToolPath(HINSTANCE hInstance, LPWSTR lpszPath, size_t cchPath) {
-    lpszPath[0] = L'\0';
-    if (GetCurrentPath(lpszPath, cchPath) != 0) {
-        WriteErrorLog(IDS_ERR_EXE_PATH, ERRLOG_CAPTION_ID, ERRLOG_FILE, GetLastError(), hInstance);
-        lpszPath[0] = L'\0';
-    }
-    StringCchCatW(lpszPath, cchPath, REFRESH_EXE_NAME);
-}
-
-// The arguments of the reserved refresh task; empty when it cannot be read.
-void ReadReservedArguments(HINSTANCE hInstance, LPWSTR lpszArgs, size_t cchArgs) {
-    lpszArgs[0] = L'\0';
-    WCHAR name[256] = L"";
-    if (FAILED(TaskName(hInstance, IDS_TASK_REFRESH, name, ARRAYSIZE(name))))
-        return;
-    if (IsWindowsXP()) {
-        CTaskSchedulerXP scheduler;
-        if (FAILED(scheduler.TASKHLPER_GetActionArg(name, lpszArgs, cchArgs)))
-            lpszArgs[0] = L'\0';
-        return;
-    }
-    WCHAR folder[16] = L"";
-    WCHAR path[MAX_PATH] = L"";
-    TaskFolder(hInstance, folder, ARRAYSIZE(folder));
-    RefreshToolPath(hInstance, path, ARRAYSIZE(path));
-    if (FAILED(TASKHLPER_GetActionArg(name, folder, path, lpszArgs, cchArgs)))
-        lpszArgs[0] = L'\0';
-}
-
-HRESULT AddTask(HINSTANCE hInstance, LPCWSTR lpszPath, LPCWSTR lpszName, LPCWSTR lpszFolder,
-                const SYSTEMTIME& start, LPCWSTR lpszArgs, LPCWSTR lpszUser, LPCWSTR lpszPassword) {
-    WCHAR author[128] = L"";
-    WCHAR description[256] = L"";
-    LoadStringW(hInstance, IDS_TASK_AUTHOR, author, ARRAYSIZE(author));
-    LoadStringW(hInstance, IDS_TASK_DESCRIPTION, description, ARRAYSIZE(description));
-    if (IsWindowsXP()) {
-        CTaskSchedulerXP scheduler;
-        return scheduler.TASKHLPER_Add(lpszPath, lpszName, author, description, &start, TRUE,
-                                       lpszArgs, lpszUser, lpszPassword, FALSE);
-    }
-    return TASKHLPER_Add(lpszPath, lpszName, lpszFolder, author, description, &start, TRUE,
-                         lpszArgs, lpszUser, lpszPassword, FALSE, nullptr, L"");
-}
-
-HRESULT ResevationAddTask(HINSTANCE hInstance, HWND hDlg, LPCWSTR lpstrPasswd) {
-    if (IsNullArg(lpstrPasswd, L"ResevationAddTask", __LINE__, L"lpstrPasswd"))
-        return E_POINTER;
-    WCHAR user[256] = L"";
-    ULONG cchUser = ARRAYSIZE(user);
-    if (!GetSamCompatibleName(user, &cchUser)) {
-        DWORD cch = ARRAYSIZE(user);
-        GetUserNameW(user, &cch);
-    }
-    const bool b1 = Checked(hDlg, IDC_RESV_BATT1);
-    const bool b2 = Checked(hDlg, IDC_RESV_BATT2);
-    if (!b1 && !b2)
-        return 1;
-    const DWORD battMask = (b1 ? RESERVATION_BATT1 : 0) | (b2 ? RESERVATION_BATT2 : 0);
-
-    WCHAR name[256] = L"";
-    WCHAR folder[16] = L"";
-    WCHAR path[MAX_PATH] = L"";
-    WCHAR args[kArgumentsCch] = L"";
-    TaskName(hInstance, IDS_TASK_REFRESH, name, ARRAYSIZE(name));
-    TaskFolder(hInstance, folder, ARRAYSIZE(folder));
-    RefreshToolPath(hInstance, path, ARRAYSIZE(path));
-    BuildReservationArguments(Checked(hDlg, IDC_SLEEP_CHECK), b1, b2, args, ARRAYSIZE(args));
-    SYSTEMTIME start = {};
-    GetPickedTime(hDlg, &start);
-    HRESULT hr = AddTask(hInstance, path, name, folder, start, args, user, lpstrPasswd);
-    if (FAILED(hr))
-        return hr;
-
-    SYSTEMTIME wake = WakeUpTime(start, GetRegSleepDelay());
-    WCHAR wakeName[256] = L"";
-    TaskName(hInstance, IDS_TASK_WAKEUP, wakeName, ARRAYSIZE(wakeName));
-    hr = AddTask(hInstance, path, wakeName, folder, wake, L"/delay", user, lpstrPasswd);
-    if (FAILED(hr))
-        return hr;
-    const HRESULT hrStore = SetRegRefreshResevation(&start, battMask);
-    if (FAILED(hrStore))
-        WriteErrorLog(IDS_ERR_RESERVATION, ERRLOG_CAPTION_ID, ERRLOG_FILE,
-                      static_cast<DWORD>(hrStore), hInstance);
-    return hr;
-}
-
-HRESULT EnableTask(HINSTANCE hInstance, UINT uStringId, BOOL bEnable) {
-    WCHAR name[256] = L"";
-    HRESULT hr = TaskName(hInstance, uStringId, name, ARRAYSIZE(name));
-    if (FAILED(hr))
-        return hr;
-    if (IsWindowsXP()) {
-        CTaskSchedulerXP scheduler;
-        return scheduler.TASKHLPER_Enable(name, bEnable);
-    }
-    WCHAR folder[16] = L"";
-    TaskFolder(hInstance, folder, ARRAYSIZE(folder));
-    return TASKHLPER_Enable(name, folder, bEnable);
-}
-
-HRESULT CancelReservation(HINSTANCE hInstance) {
-    const HRESULT hrRefresh = EnableTask(hInstance, IDS_TASK_REFRESH, FALSE);
-    const HRESULT hrWake = EnableTask(hInstance, IDS_TASK_WAKEUP, FALSE);
-    const HRESULT hrStored = DelRegRefreshResevation();
-    return FAILED(hrRefresh) || FAILED(hrWake) || FAILED(hrStored) ? E_FAIL : S_OK;
 }
 
 bool PasswordAsked() {
@@ -267,7 +156,7 @@ void OnInit(HWND hDlg, ReservationState& state) {
     if (GetReservationDisplay(app.instance, &shown)) {
         CheckRadioButton(hDlg, IDC_RESV_ON, IDC_RESV_OFF, IDC_RESV_ON);
         WCHAR args[kArgumentsCch] = L"";
-        ReadReservedArguments(app.instance, args, ARRAYSIZE(args));
+        state.reservation.ReadArguments(args, ARRAYSIZE(args));
         if (wcsstr(args, L"/sleep"))
             CheckDlgButton(hDlg, IDC_SLEEP_CHECK, BST_CHECKED);
         const DWORD bits = ReservedBatteriesOf(args);
@@ -289,7 +178,7 @@ void Warn(HWND hDlg, UINT uMessageId) {
     TaskDlgMessageBox(hDlg, uMessageId, IDS_APP_TITLE, MB_OK | MB_ICONWARNING);
 }
 
-void OnOk(HWND hDlg, const ReservationState& state) {
+void OnOk(HWND hDlg, ReservationState& state) {
     if (Checked(hDlg, IDC_RESV_ON) &&
         (Checked(hDlg, IDC_RESV_BATT1) || Checked(hDlg, IDC_RESV_BATT2))) {
         SYSTEMTIME now = {};
@@ -315,13 +204,22 @@ void OnOk(HWND hDlg, const ReservationState& state) {
             Warn(hDlg, IDS_WRONG_PASSWORD);
             return;
         }
-        const HRESULT hr = ResevationAddTask(state.app.instance, hDlg, password);
+        WCHAR user[256] = L"";
+        ReservationUser(user, ARRAYSIZE(user));
+        ReservationRequest request = {};
+        GetPickedTime(hDlg, &request.start);
+        request.battery1 = Checked(hDlg, IDC_RESV_BATT1);
+        request.battery2 = Checked(hDlg, IDC_RESV_BATT2);
+        request.sleep = Checked(hDlg, IDC_SLEEP_CHECK);
+        request.user = user;
+        request.password = password;
+        const HRESULT hr = state.reservation.Add(request);
         SecureZeroMemory(password, sizeof(password));
         if (FAILED(hr))
             WriteLog(L"ResevationDlgProc", __LINE__, L"Fail to ResevationAddTask(). hr: %08x.\n",
                      hr);
     } else {
-        CancelReservation(state.app.instance);
+        state.reservation.Cancel();
     }
     SendMessageW(state.app.mainWindow, WM_USER_UPDATEBATTERY, 0, 0);
     zb::CloseModeless(hDlg);
@@ -384,44 +282,6 @@ INT_PTR CALLBACK ResevationDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
 
 } // namespace
 
-void BuildReservationArguments(bool bSleep, bool bBattery1, bool bBattery2, LPWSTR lpszArgs,
-                               size_t cchArgs) {
-    StringCchCopyW(lpszArgs, cchArgs, bSleep ? L"/sleep" : L"");
-    StringCchCatW(lpszArgs, cchArgs, L" /resv");
-    if (bBattery1 && !bBattery2)
-        StringCchCatW(lpszArgs, cchArgs, L" /b1");
-    else if (bBattery2 && !bBattery1)
-        StringCchCatW(lpszArgs, cchArgs, L" /b2");
-}
-
-DWORD ReservedBatteriesOf(LPCWSTR lpszArgs) {
-    if (!lpszArgs || !lpszArgs[0])
-        return 0;
-    DWORD bits = 0;
-    if (wcsstr(lpszArgs, L"/b1"))
-        bits |= RESERVATION_BATT1;
-    if (wcsstr(lpszArgs, L"/b2"))
-        bits |= RESERVATION_BATT2;
-    return bits ? bits : RESERVATION_BATT1 | RESERVATION_BATT2;
-}
-
-SYSTEMTIME ReservationLatestDate(const SYSTEMTIME& now) {
-    static const WORD kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    SYSTEMTIME latest = now;
-    int month = now.wMonth + 3;
-    latest.wYear = static_cast<WORD>(now.wYear + (month - 1) / 12);
-    latest.wMonth = static_cast<WORD>((month - 1) % 12 + 1);
-    const WORD year = latest.wYear;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    WORD days = kDays[latest.wMonth - 1];
-    if (latest.wMonth == 2 && leap)
-        days = 29;
-    if (latest.wDay > days)
-        latest.wDay = days;
-    latest.wDayOfWeek = 0;
-    return latest;
-}
-
 ReservationNotes ReservationNotesFor(bool bWindowsXP, bool bWindows7, bool bWindows8, bool bAdmin,
                                      bool bLimited) {
     ReservationNotes notes = {};
@@ -453,22 +313,8 @@ ReservationNotes ReservationNotesFor(bool bWindowsXP, bool bWindows7, bool bWind
     return notes;
 }
 
-SYSTEMTIME WakeUpTime(const SYSTEMTIME& start, DWORD dwDelayMinutes) {
-    FILETIME file = {};
-    SystemTimeToFileTime(&start, &file);
-    ULARGE_INTEGER value = {};
-    value.LowPart = file.dwLowDateTime;
-    value.HighPart = file.dwHighDateTime;
-    value.QuadPart -= static_cast<ULONGLONG>(dwDelayMinutes) * 60ULL * 10000000ULL;
-    file.dwLowDateTime = value.LowPart;
-    file.dwHighDateTime = value.HighPart;
-    SYSTEMTIME wake = {};
-    FileTimeToSystemTime(&file, &wake);
-    return wake;
-}
-
 HWND CreateReservationDialog(MainApp& app, HWND hParent, CBatteryArray* pBatteries) {
-    std::unique_ptr<ReservationState> state(new ReservationState{app, pBatteries});
+    std::unique_ptr<ReservationState> state(new ReservationState(app, pBatteries));
     HWND hDlg = zb::CreateDialogWithState<ResevationDlgProc>(
         app.instance, MAKEINTRESOURCEW(IDD_RESERVATION), hParent, std::move(state));
     if (!hDlg)
