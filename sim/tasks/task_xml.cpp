@@ -17,8 +17,12 @@ const wchar_t* const kOrder[] = {
     L"Date", L"Author", L"Version", L"Description", L"URI", L"SecurityDescriptor", L"Source",
     L"Documentation",
     // triggers
-    L"Repetition", L"StartBoundary", L"EndBoundary", L"ExecutionTimeLimit", L"Enabled", L"UserId",
-    L"Delay", L"RandomDelay",
+    L"Repetition", L"StartBoundary", L"EndBoundary", L"ExecutionTimeLimit", L"Enabled",
+    L"Subscription", L"StateChange", L"UserId", L"Delay", L"RandomDelay", L"PeriodOfOccurrence",
+    L"NumberOfOccurrences", L"MatchingElement", L"ValueQueries", L"ScheduleByDay",
+    L"ScheduleByWeek", L"ScheduleByMonth", L"ScheduleByMonthDayOfWeek",
+    // calendar schedules
+    L"DaysInterval", L"Weeks", L"DaysOfMonth", L"DaysOfWeek", L"WeeksInterval", L"Months",
     // Principal
     L"LogonType", L"GroupId", L"RunLevel",
     // Settings
@@ -26,8 +30,9 @@ const wchar_t* const kOrder[] = {
     L"AllowHardTerminate", L"StartWhenAvailable", L"RunOnlyIfNetworkAvailable", L"IdleSettings",
     L"AllowStartOnDemand", L"Hidden", L"RunOnlyIfIdle", L"WakeToRun", L"Priority",
     L"DeleteExpiredTaskAfter", L"RestartOnFailure",
-    // IdleSettings
-    L"Duration", L"WaitTimeout", L"StopOnIdleEnd", L"RestartOnIdle",
+    // IdleSettings, Repetition and RestartOnFailure
+    L"Interval", L"Duration", L"WaitTimeout", L"StopOnIdleEnd", L"RestartOnIdle",
+    L"StopAtDurationEnd", L"Count",
     // Exec
     L"Command", L"Arguments", L"WorkingDirectory"};
 

@@ -585,94 +585,529 @@ private:
 
 // ---- Triggers --------------------------------------------------------------------
 
+// A calendar trigger is one element whose schedule child says which kind it is.
 struct TriggerKind {
     TASK_TRIGGER_TYPE2 type;
     const wchar_t* element;
+    const wchar_t* schedule;
 };
 const TriggerKind kTriggerKinds[] = {
-    {TASK_TRIGGER_EVENT, L"EventTrigger"},
-    {TASK_TRIGGER_TIME, L"TimeTrigger"},
-    {TASK_TRIGGER_DAILY, L"CalendarTrigger"},
-    {TASK_TRIGGER_IDLE, L"IdleTrigger"},
-    {TASK_TRIGGER_REGISTRATION, L"RegistrationTrigger"},
-    {TASK_TRIGGER_BOOT, L"BootTrigger"},
-    {TASK_TRIGGER_LOGON, L"LogonTrigger"},
-    {TASK_TRIGGER_SESSION_STATE_CHANGE, L"SessionStateChangeTrigger"},
+    {TASK_TRIGGER_EVENT, L"EventTrigger", nullptr},
+    {TASK_TRIGGER_TIME, L"TimeTrigger", nullptr},
+    {TASK_TRIGGER_DAILY, L"CalendarTrigger", L"ScheduleByDay"},
+    {TASK_TRIGGER_WEEKLY, L"CalendarTrigger", L"ScheduleByWeek"},
+    {TASK_TRIGGER_MONTHLY, L"CalendarTrigger", L"ScheduleByMonth"},
+    {TASK_TRIGGER_MONTHLYDOW, L"CalendarTrigger", L"ScheduleByMonthDayOfWeek"},
+    {TASK_TRIGGER_IDLE, L"IdleTrigger", nullptr},
+    {TASK_TRIGGER_REGISTRATION, L"RegistrationTrigger", nullptr},
+    {TASK_TRIGGER_BOOT, L"BootTrigger", nullptr},
+    {TASK_TRIGGER_LOGON, L"LogonTrigger", nullptr},
+    {TASK_TRIGGER_SESSION_STATE_CHANGE, L"SessionStateChangeTrigger", nullptr},
 };
 
-// The parts every trigger shares, on the trigger's own element.
+// A calendar element without a schedule reads as a daily trigger.
+const TriggerKind* KindOf(const XmlNode& node) {
+    const TriggerKind* found = nullptr;
+    for (const TriggerKind& kind : kTriggerKinds) {
+        if (node.name != kind.element)
+            continue;
+        if (!found)
+            found = &kind;
+        if (kind.schedule && Child(node, kind.schedule))
+            return &kind;
+    }
+    return found;
+}
+
+// Copies a part taken from an object of this service into the tree at path;
+// other implementations' objects are not read.
+template <typename I> HRESULT CopyPart(I* object, const XmlPtr& root, const wchar_t* path) {
+    if (!object)
+        return E_POINTER;
+    void* own = nullptr;
+    if (FAILED(object->QueryInterface(kOwnObject, &own)))
+        return E_NOTIMPL;
+    ComObject<I>* ours = static_cast<ComObject<I>*>(own);
+    const NodeRef* part = ours->Part();
+    ours->Release();
+    if (!part)
+        return E_NOTIMPL;
+    NodeRef target(root, path);
+    const XmlNode* from = part->Find();
+    if (from == target.Find())
+        return S_OK;
+    XmlPtr copy = from ? CloneXml(*from) : nullptr;
+    XmlNode& into = target.Node();
+    if (copy) {
+        into = *copy;
+    } else {
+        into.children.clear();
+        into.attributes.clear();
+        into.text.clear();
+    }
+    return S_OK;
+}
+
+// The child elements of one element as a COM collection, counted from 1.
+template <typename I, typename Item, Item* (*Make)(const XmlPtr&)>
+class ChildList : public ComObject<I>, protected NodeRef {
+public:
+    const NodeRef* Part() const override { return this; }
+    ChildList(XmlPtr root, const wchar_t* path) : NodeRef(std::move(root), path) {}
+
+    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
+        if (!count)
+            return E_POINTER;
+        const XmlNode* node = Find();
+        *count = node ? static_cast<LONG>(node->children.size()) : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Item(LONG index, Item** item) override {
+        if (!item)
+            return E_POINTER;
+        const XmlNode* node = Find();
+        if (!node || index < 1 || static_cast<size_t>(index) > node->children.size())
+            return E_INVALIDARG;
+        return Give(Make(node->children[index - 1]), item);
+    }
+    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** items) override {
+        if (!items)
+            return E_POINTER;
+        std::vector<IDispatch*> list;
+        if (const XmlNode* node = Find()) {
+            for (const auto& child : node->children)
+                list.push_back(Make(child));
+        }
+        return Give(new VariantEnum(std::move(list)), items);
+    }
+
+protected:
+    // Appends a new, empty child element and hands out its object.
+    HRESULT Append(const wchar_t* element, Item** item) {
+        auto node = std::make_shared<XmlNode>();
+        node->name = element;
+        return Append(node, item);
+    }
+    HRESULT Append(const XmlPtr& node, Item** item) {
+        XmlNode& parent = Node();
+        parent.text.clear();
+        parent.children.push_back(node);
+        return Give(Make(node), item);
+    }
+};
+
+class RepetitionPattern : public ComObject<IRepetitionPattern>, NodeRef {
+public:
+    const NodeRef* Part() const override { return this; }
+    explicit RepetitionPattern(XmlPtr trigger) : NodeRef(std::move(trigger), L"Repetition") {}
+    TEXT_PROPERTY(Interval, L"Interval", nullptr)
+    TEXT_PROPERTY(Duration, L"Duration", nullptr)
+    BOOL_PROPERTY(StopAtDurationEnd, L"StopAtDurationEnd", false)
+
+protected:
+    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_IRepetitionPattern); }
+};
+
+// A set of flags as the schedule writes it: each flag an empty element
+// named for it (<Months><May /></Months>), or, with an item name, an element
+// holding its name as text (<DaysOfMonth><Day>5</Day></DaysOfMonth>). Flag i
+// is names[i]; the elements are written in that order.
+struct FlagSet {
+    const wchar_t* container;
+    const wchar_t* item;
+    const wchar_t* const* names;
+    int count;
+};
+
+const wchar_t* const kDayNames[] = {L"Sunday",   L"Monday", L"Tuesday", L"Wednesday",
+                                    L"Thursday", L"Friday", L"Saturday"};
+const wchar_t* const kMonthNames[] = {L"January",   L"February", L"March",    L"April",
+                                      L"May",       L"June",     L"July",     L"August",
+                                      L"September", L"October",  L"November", L"December"};
+// The last of each list is "Last": the last day or week of the month.
+const wchar_t* const kMonthDayNames[] = {L"1",  L"2",  L"3",  L"4",  L"5",  L"6",  L"7",  L"8",
+                                         L"9",  L"10", L"11", L"12", L"13", L"14", L"15", L"16",
+                                         L"17", L"18", L"19", L"20", L"21", L"22", L"23", L"24",
+                                         L"25", L"26", L"27", L"28", L"29", L"30", L"31", L"Last"};
+const wchar_t* const kWeekNames[] = {L"1", L"2", L"3", L"4", L"Last"};
+
+const FlagSet kDaysOfWeek = {L"DaysOfWeek", nullptr, kDayNames, ARRAYSIZE(kDayNames)};
+const FlagSet kMonths = {L"Months", nullptr, kMonthNames, ARRAYSIZE(kMonthNames)};
+const FlagSet kDaysOfMonth = {L"DaysOfMonth", L"Day", kMonthDayNames, ARRAYSIZE(kMonthDayNames)};
+const FlagSet kWeeks = {L"Weeks", L"Week", kWeekNames, ARRAYSIZE(kWeekNames)};
+
+DWORD ReadFlags(const XmlNode* schedule, const FlagSet& set) {
+    DWORD flags = 0;
+    XmlPtr container = schedule ? Child(*schedule, set.container) : nullptr;
+    if (!container)
+        return 0;
+    for (const auto& child : container->children) {
+        const std::wstring& key = set.item ? child->text : child->name;
+        for (int i = 0; i < set.count; ++i) {
+            if (key == set.names[i])
+                flags |= 1u << i;
+        }
+    }
+    return flags;
+}
+
+// No flag set removes the container.
+void WriteFlags(XmlNode& schedule, const FlagSet& set, DWORD flags) {
+    if (!flags) {
+        RemoveChild(schedule, set.container);
+        return;
+    }
+    XmlNode& container = *EnsureChild(schedule, set.container);
+    container.children.clear();
+    container.text.clear();
+    for (int i = 0; i < set.count; ++i) {
+        if (!(flags & (1u << i)))
+            continue;
+        auto item = std::make_shared<XmlNode>();
+        item->name = set.item ? set.item : set.names[i];
+        if (set.item)
+            item->text = set.names[i];
+        container.children.push_back(item);
+    }
+}
+
+const struct {
+    simtasks::TASK_SESSION_STATE_CHANGE_TYPE type;
+    const wchar_t* name;
+} kStateChanges[] = {
+    {simtasks::TASK_CONSOLE_CONNECT, L"ConsoleConnect"},
+    {simtasks::TASK_CONSOLE_DISCONNECT, L"ConsoleDisconnect"},
+    {simtasks::TASK_REMOTE_CONNECT, L"RemoteConnect"},
+    {simtasks::TASK_REMOTE_DISCONNECT, L"RemoteDisconnect"},
+    {simtasks::TASK_SESSION_LOCK, L"SessionLock"},
+    {simtasks::TASK_SESSION_UNLOCK, L"SessionUnlock"},
+};
+
+// The parts every trigger shares, on the trigger's own element; own is the
+// interface of the trigger's kind.
 template <typename I> class TriggerBase : public ComObject<I>, protected NodeRef {
 public:
-    explicit TriggerBase(XmlPtr node) : NodeRef(std::move(node), L"") {}
+    TriggerBase(XmlPtr node, const IID& own) : NodeRef(std::move(node), L""), own_(own) {}
 
     HRESULT STDMETHODCALLTYPE get_Type(TASK_TRIGGER_TYPE2* type) override {
         if (!type)
             return E_POINTER;
-        *type = TASK_TRIGGER_EVENT;
-        for (const TriggerKind& kind : kTriggerKinds) {
-            if (base_->name == kind.element)
-                *type = kind.type;
-        }
+        const TriggerKind* kind = KindOf(*base_);
+        *type = kind ? kind->type : TASK_TRIGGER_EVENT;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) override { return GetAttr(L"id", id); }
     HRESULT STDMETHODCALLTYPE put_Id(BSTR id) override { return PutAttr(L"id", id); }
-    NOTIMPL_PROPERTY(Repetition, IRepetitionPattern**, IRepetitionPattern*)
+    HRESULT STDMETHODCALLTYPE get_Repetition(IRepetitionPattern** repeat) override {
+        return Give(new RepetitionPattern(base_), repeat);
+    }
+    HRESULT STDMETHODCALLTYPE put_Repetition(IRepetitionPattern* repeat) override {
+        return CopyPart(repeat, base_, L"Repetition");
+    }
     TEXT_PROPERTY(ExecutionTimeLimit, L"ExecutionTimeLimit", nullptr)
     TEXT_PROPERTY(StartBoundary, L"StartBoundary", nullptr)
     TEXT_PROPERTY(EndBoundary, L"EndBoundary", nullptr)
     BOOL_PROPERTY(Enabled, L"Enabled", true)
 
 protected:
-    bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITrigger); }
+    bool Implements(REFIID riid) const override {
+        return IsEqualIID(riid, IID_ITrigger) || IsEqualIID(riid, own_);
+    }
+
+    // A calendar trigger's numbers and flag sets, in its schedule element.
+    HRESULT GetNumber(const wchar_t* path, const wchar_t* fallback, short* out) const {
+        if (!out)
+            return E_POINTER;
+        *out = static_cast<short>(_wtoi(ReadText(path, fallback).c_str()));
+        return S_OK;
+    }
+    // An interval is at least 1; a refused one leaves the value as it was.
+    HRESULT PutInterval(const wchar_t* path, short value) const {
+        if (value < 1)
+            return E_INVALIDARG;
+        SetPathText(Node(), path, std::to_wstring(value));
+        return S_OK;
+    }
+    template <typename T>
+    HRESULT GetFlags(const wchar_t* schedule, const FlagSet& set, DWORD mask, T* out) const {
+        if (!out)
+            return E_POINTER;
+        const XmlNode* node = Find();
+        XmlPtr at = node ? Child(*node, schedule) : nullptr;
+        *out = static_cast<T>(ReadFlags(at.get(), set) & mask);
+        return S_OK;
+    }
+    // Flags outside mask are refused; those mask does not cover are kept.
+    HRESULT PutFlags(const wchar_t* schedule, const FlagSet& set, DWORD mask, LONG value) const {
+        const DWORD flags = static_cast<DWORD>(value);
+        if (value < 0 || (flags & ~mask))
+            return E_INVALIDARG;
+        XmlNode& at = *EnsureChild(Node(), schedule);
+        WriteFlags(at, set, (ReadFlags(&at, set) & ~mask) | flags);
+        return S_OK;
+    }
+
+    HRESULT GetFlag(const wchar_t* schedule, const FlagSet& set, DWORD flag,
+                    VARIANT_BOOL* out) const {
+        DWORD flags = 0;
+        GetFlags(schedule, set, flag, &flags);
+        return OutBool(flags != 0, out);
+    }
+    HRESULT PutFlag(const wchar_t* schedule, const FlagSet& set, DWORD flag,
+                    VARIANT_BOOL on) const {
+        XmlNode& at = *EnsureChild(Node(), schedule);
+        const DWORD flags = ReadFlags(&at, set);
+        WriteFlags(at, set, on != VARIANT_FALSE ? flags | flag : flags & ~flag);
+        return S_OK;
+    }
+
+private:
+    const IID& own_;
 };
+
+// A calendar trigger's properties: a number of days or weeks (1 unless
+// set), the flags of mask in a flag set, one flag of a set as a boolean.
+#define INTERVAL_PROPERTY(Prop, path)                                                              \
+    HRESULT STDMETHODCALLTYPE get_##Prop(short* value) override {                                  \
+        return GetNumber(path, L"1", value);                                                       \
+    }                                                                                              \
+    HRESULT STDMETHODCALLTYPE put_##Prop(short value) override {                                   \
+        return PutInterval(path, value);                                                           \
+    }
+
+#define FLAGS_PROPERTY(Prop, Type, schedule, set, mask)                                            \
+    HRESULT STDMETHODCALLTYPE get_##Prop(Type* value) override {                                   \
+        return GetFlags(schedule, set, mask, value);                                               \
+    }                                                                                              \
+    HRESULT STDMETHODCALLTYPE put_##Prop(Type value) override {                                    \
+        return PutFlags(schedule, set, mask, value);                                               \
+    }
+
+#define FLAG_PROPERTY(Prop, schedule, set, flag)                                                   \
+    HRESULT STDMETHODCALLTYPE get_##Prop(VARIANT_BOOL* value) override {                           \
+        return GetFlag(schedule, set, flag, value);                                                \
+    }                                                                                              \
+    HRESULT STDMETHODCALLTYPE put_##Prop(VARIANT_BOOL value) override {                            \
+        return PutFlag(schedule, set, flag, value);                                                \
+    }
 
 class Trigger : public TriggerBase<ITrigger> {
 public:
-    using TriggerBase::TriggerBase;
+    explicit Trigger(XmlPtr node) : TriggerBase(std::move(node), IID_ITrigger) {}
 };
 
 class TimeTrigger : public TriggerBase<ITimeTrigger> {
 public:
-    using TriggerBase::TriggerBase;
+    explicit TimeTrigger(XmlPtr node) : TriggerBase(std::move(node), IID_ITimeTrigger) {}
+    TEXT_PROPERTY(RandomDelay, L"RandomDelay", nullptr)
+};
+
+class DailyTrigger : public TriggerBase<IDailyTrigger> {
+public:
+    explicit DailyTrigger(XmlPtr node) : TriggerBase(std::move(node), IID_IDailyTrigger) {}
+    INTERVAL_PROPERTY(DaysInterval, L"ScheduleByDay/DaysInterval")
+    TEXT_PROPERTY(RandomDelay, L"RandomDelay", nullptr)
+};
+
+class WeeklyTrigger : public TriggerBase<simtasks::IWeeklyTrigger> {
+public:
+    explicit WeeklyTrigger(XmlPtr node)
+        : TriggerBase(std::move(node), simtasks::IID_IWeeklyTrigger) {}
+    FLAGS_PROPERTY(DaysOfWeek, short, L"ScheduleByWeek", kDaysOfWeek, 0x7F)
+    INTERVAL_PROPERTY(WeeksInterval, L"ScheduleByWeek/WeeksInterval")
+    TEXT_PROPERTY(RandomDelay, L"RandomDelay", nullptr)
+};
+
+// Days 1 to 31 are flags 0 to 30; flag 31 is the last day of the month.
+class MonthlyTrigger : public TriggerBase<simtasks::IMonthlyTrigger> {
+public:
+    explicit MonthlyTrigger(XmlPtr node)
+        : TriggerBase(std::move(node), simtasks::IID_IMonthlyTrigger) {}
+    FLAGS_PROPERTY(DaysOfMonth, long, L"ScheduleByMonth", kDaysOfMonth, 0x7FFFFFFF)
+    FLAGS_PROPERTY(MonthsOfYear, short, L"ScheduleByMonth", kMonths, 0xFFF)
+    FLAG_PROPERTY(RunOnLastDayOfMonth, L"ScheduleByMonth", kDaysOfMonth, 0x80000000u)
+    TEXT_PROPERTY(RandomDelay, L"RandomDelay", nullptr)
+};
+
+// Weeks 1 to 4 are flags 0 to 3; flag 4 is the last week of the month.
+class MonthlyDowTrigger : public TriggerBase<simtasks::IMonthlyDOWTrigger> {
+public:
+    explicit MonthlyDowTrigger(XmlPtr node)
+        : TriggerBase(std::move(node), simtasks::IID_IMonthlyDOWTrigger) {}
+    FLAGS_PROPERTY(DaysOfWeek, short, kSchedule, kDaysOfWeek, 0x7F)
+    FLAGS_PROPERTY(WeeksOfMonth, short, kSchedule, kWeeks, 0xF)
+    FLAGS_PROPERTY(MonthsOfYear, short, kSchedule, kMonths, 0xFFF)
+    FLAG_PROPERTY(RunOnLastWeekOfMonth, kSchedule, kWeeks, 0x10)
     TEXT_PROPERTY(RandomDelay, L"RandomDelay", nullptr)
 
-protected:
-    bool Implements(REFIID riid) const override {
-        return IsEqualIID(riid, IID_ITrigger) || IsEqualIID(riid, IID_ITimeTrigger);
-    }
+private:
+    static constexpr const wchar_t* kSchedule = L"ScheduleByMonthDayOfWeek";
+};
+
+class IdleTrigger : public TriggerBase<simtasks::IIdleTrigger> {
+public:
+    explicit IdleTrigger(XmlPtr node) : TriggerBase(std::move(node), simtasks::IID_IIdleTrigger) {}
+};
+
+class RegistrationTrigger : public TriggerBase<simtasks::IRegistrationTrigger> {
+public:
+    explicit RegistrationTrigger(XmlPtr node)
+        : TriggerBase(std::move(node), simtasks::IID_IRegistrationTrigger) {}
+    TEXT_PROPERTY(Delay, L"Delay", nullptr)
 };
 
 class LogonTrigger : public TriggerBase<simtasks::ILogonTrigger> {
 public:
-    using TriggerBase::TriggerBase;
+    explicit LogonTrigger(XmlPtr node)
+        : TriggerBase(std::move(node), simtasks::IID_ILogonTrigger) {}
     TEXT_PROPERTY(Delay, L"Delay", nullptr)
     TEXT_PROPERTY(UserId, L"UserId", nullptr)
-
-protected:
-    bool Implements(REFIID riid) const override {
-        return IsEqualIID(riid, IID_ITrigger) || IsEqualIID(riid, simtasks::IID_ILogonTrigger);
-    }
 };
 
 class BootTrigger : public TriggerBase<simtasks::IBootTrigger> {
 public:
-    using TriggerBase::TriggerBase;
+    explicit BootTrigger(XmlPtr node) : TriggerBase(std::move(node), simtasks::IID_IBootTrigger) {}
     TEXT_PROPERTY(Delay, L"Delay", nullptr)
+};
+
+class SessionStateChangeTrigger : public TriggerBase<simtasks::ISessionStateChangeTrigger> {
+public:
+    explicit SessionStateChangeTrigger(XmlPtr node)
+        : TriggerBase(std::move(node), simtasks::IID_ISessionStateChangeTrigger) {}
+    TEXT_PROPERTY(Delay, L"Delay", nullptr)
+    TEXT_PROPERTY(UserId, L"UserId", nullptr)
+    // Unset reads as 0, which names no change.
+    HRESULT STDMETHODCALLTYPE
+    get_StateChange(simtasks::TASK_SESSION_STATE_CHANGE_TYPE* type) override {
+        if (!type)
+            return E_POINTER;
+        const std::wstring text = ReadText(L"StateChange", L"");
+        *type = static_cast<simtasks::TASK_SESSION_STATE_CHANGE_TYPE>(0);
+        for (const auto& change : kStateChanges) {
+            if (text == change.name)
+                *type = change.type;
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE
+    put_StateChange(simtasks::TASK_SESSION_STATE_CHANGE_TYPE type) override {
+        for (const auto& change : kStateChanges) {
+            if (type == change.type) {
+                SetPathText(Node(), L"StateChange", change.name);
+                return S_OK;
+            }
+        }
+        return E_INVALIDARG;
+    }
+};
+
+// One named value of an event trigger: <Value name="...">text</Value>.
+class NamedValuePair : public ComObject<simtasks::ITaskNamedValuePair>, NodeRef {
+public:
+    explicit NamedValuePair(XmlPtr node) : NodeRef(std::move(node), L"") {}
+    HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override { return GetAttr(L"name", name); }
+    HRESULT STDMETHODCALLTYPE put_Name(BSTR name) override { return PutAttr(L"name", name); }
+    HRESULT STDMETHODCALLTYPE get_Value(BSTR* value) override {
+        return OutText(base_->text, value);
+    }
+    HRESULT STDMETHODCALLTYPE put_Value(BSTR value) override {
+        base_->children.clear();
+        base_->text = In(value);
+        return S_OK;
+    }
 
 protected:
     bool Implements(REFIID riid) const override {
-        return IsEqualIID(riid, IID_ITrigger) || IsEqualIID(riid, simtasks::IID_IBootTrigger);
+        return IsEqualIID(riid, simtasks::IID_ITaskNamedValuePair);
+    }
+};
+
+simtasks::ITaskNamedValuePair* MakeNamedValue(const XmlPtr& node) {
+    return new NamedValuePair(node);
+}
+
+// An event trigger's value queries; the element goes with the last of them.
+class NamedValueCollection : public ChildList<simtasks::ITaskNamedValueCollection,
+                                              simtasks::ITaskNamedValuePair, MakeNamedValue> {
+public:
+    explicit NamedValueCollection(XmlPtr trigger)
+        : ChildList(std::move(trigger), L"ValueQueries") {}
+
+    HRESULT STDMETHODCALLTYPE Create(BSTR name, BSTR value,
+                                     simtasks::ITaskNamedValuePair** pair) override {
+        if (!pair)
+            return E_POINTER;
+        auto node = std::make_shared<XmlNode>();
+        node->name = L"Value";
+        node->SetAttribute(L"name", In(name));
+        node->text = In(value);
+        return Append(node, pair);
+    }
+    HRESULT STDMETHODCALLTYPE Remove(LONG index) override {
+        XmlNode* node = const_cast<XmlNode*>(Find());
+        if (!node || index < 1 || static_cast<size_t>(index) > node->children.size())
+            return E_INVALIDARG;
+        node->children.erase(node->children.begin() + (index - 1));
+        if (node->children.empty())
+            RemoveChild(*base_, L"ValueQueries");
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clear() override {
+        RemoveChild(*base_, L"ValueQueries");
+        return S_OK;
+    }
+
+protected:
+    bool Implements(REFIID riid) const override {
+        return IsEqualIID(riid, simtasks::IID_ITaskNamedValueCollection);
+    }
+};
+
+class EventTrigger : public TriggerBase<simtasks::IEventTrigger> {
+public:
+    explicit EventTrigger(XmlPtr node)
+        : TriggerBase(std::move(node), simtasks::IID_IEventTrigger) {}
+    TEXT_PROPERTY(Subscription, L"Subscription", nullptr)
+    TEXT_PROPERTY(Delay, L"Delay", nullptr)
+    HRESULT STDMETHODCALLTYPE
+    get_ValueQueries(simtasks::ITaskNamedValueCollection** queries) override {
+        return Give(new NamedValueCollection(base_), queries);
+    }
+    HRESULT STDMETHODCALLTYPE
+    put_ValueQueries(simtasks::ITaskNamedValueCollection* queries) override {
+        const HRESULT hr = CopyPart(queries, base_, L"ValueQueries");
+        if (SUCCEEDED(hr) && Find() && !HasPath(*base_, L"ValueQueries/Value"))
+            RemoveChild(*base_, L"ValueQueries");
+        return hr;
     }
 };
 
 ITrigger* MakeTrigger(const XmlPtr& node) {
-    if (node->name == L"TimeTrigger")
+    const TriggerKind* kind = KindOf(*node);
+    switch (kind ? kind->type : TASK_TRIGGER_EVENT) {
+    case TASK_TRIGGER_EVENT:
+        return kind ? static_cast<ITrigger*>(new EventTrigger(node)) : new Trigger(node);
+    case TASK_TRIGGER_TIME:
         return new TimeTrigger(node);
-    if (node->name == L"LogonTrigger")
-        return new LogonTrigger(node);
-    if (node->name == L"BootTrigger")
+    case TASK_TRIGGER_DAILY:
+        return new DailyTrigger(node);
+    case TASK_TRIGGER_WEEKLY:
+        return new WeeklyTrigger(node);
+    case TASK_TRIGGER_MONTHLY:
+        return new MonthlyTrigger(node);
+    case TASK_TRIGGER_MONTHLYDOW:
+        return new MonthlyDowTrigger(node);
+    case TASK_TRIGGER_IDLE:
+        return new IdleTrigger(node);
+    case TASK_TRIGGER_REGISTRATION:
+        return new RegistrationTrigger(node);
+    case TASK_TRIGGER_BOOT:
         return new BootTrigger(node);
+    case TASK_TRIGGER_LOGON:
+        return new LogonTrigger(node);
+    case TASK_TRIGGER_SESSION_STATE_CHANGE:
+        return new SessionStateChangeTrigger(node);
+    }
     return new Trigger(node);
 }
 
@@ -704,50 +1139,18 @@ std::wstring IdAttribute(const XmlNode& node) {
     return id ? id : L"";
 }
 
-// The part the trigger and action collections share: the child elements
-// of one element, counted from 1 as COM collections are.
+// The part the trigger and action collections share: Remove by number or id.
 template <typename I, typename Item, Item* (*Make)(const XmlPtr&)>
-class ChildCollection : public ComObject<I>, protected NodeRef {
+class ChildCollection : public ChildList<I, Item, Make> {
 public:
-    const NodeRef* Part() const override { return this; }
-    ChildCollection(XmlPtr root, const wchar_t* path) : NodeRef(std::move(root), path) {}
+    using ChildList<I, Item, Make>::ChildList;
 
-    HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
-        if (!count)
-            return E_POINTER;
-        const XmlNode* node = Find();
-        *count = node ? static_cast<LONG>(node->children.size()) : 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Item(LONG index, Item** item) override {
-        if (!item)
-            return E_POINTER;
-        const XmlNode* node = Find();
-        if (!node || index < 1 || static_cast<size_t>(index) > node->children.size())
-            return E_INVALIDARG;
-        const auto& items = node->children;
-        if (index < 1 || static_cast<size_t>(index) > items.size())
-            return E_INVALIDARG;
-        return Give(Make(items[index - 1]), item);
-    }
-    HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Remove(VARIANT index) override {
-        return RemoveItem(Node(), index, IdAttribute);
+        return RemoveItem(this->Node(), index, IdAttribute);
     }
     HRESULT STDMETHODCALLTYPE Clear() override {
-        Node().children.clear();
+        this->Node().children.clear();
         return S_OK;
-    }
-
-protected:
-    // Appends a new, empty child element and hands out its object.
-    HRESULT Append(const wchar_t* element, Item** item) {
-        auto node = std::make_shared<XmlNode>();
-        node->name = element;
-        XmlNode& parent = Node();
-        parent.text.clear();
-        parent.children.push_back(node);
-        return Give(Make(node), item);
     }
 };
 
@@ -755,16 +1158,24 @@ class TriggerCollection : public ChildCollection<ITriggerCollection, ITrigger, M
 public:
     explicit TriggerCollection(XmlPtr root) : ChildCollection(std::move(root), L"Triggers") {}
 
+    // A calendar trigger starts with its schedule: every day, every week.
     HRESULT STDMETHODCALLTYPE Create(TASK_TRIGGER_TYPE2 type, ITrigger** trigger) override {
         if (!trigger)
             return E_POINTER;
-        const wchar_t* element = type == TASK_TRIGGER_TIME    ? L"TimeTrigger"
-                                 : type == TASK_TRIGGER_LOGON ? L"LogonTrigger"
-                                 : type == TASK_TRIGGER_BOOT  ? L"BootTrigger"
-                                                              : nullptr;
-        if (!element)
-            return E_NOTIMPL;
-        return Append(element, trigger);
+        for (const TriggerKind& kind : kTriggerKinds) {
+            if (kind.type != type)
+                continue;
+            auto node = std::make_shared<XmlNode>();
+            node->name = kind.element;
+            if (kind.schedule)
+                EnsureChild(*node, kind.schedule);
+            if (type == TASK_TRIGGER_DAILY)
+                SetPathText(*node, L"ScheduleByDay/DaysInterval", L"1");
+            if (type == TASK_TRIGGER_WEEKLY)
+                SetPathText(*node, L"ScheduleByWeek/WeeksInterval", L"1");
+            return Append(node, trigger);
+        }
+        return E_INVALIDARG;
     }
 
 protected:
@@ -867,19 +1278,19 @@ public:
     // A part taken from a definition of this service is copied in; other
     // implementations' objects are not read.
     HRESULT STDMETHODCALLTYPE put_RegistrationInfo(IRegistrationInfo* info) override {
-        return PutPart(info, L"RegistrationInfo");
+        return CopyPart(info, root_, L"RegistrationInfo");
     }
     HRESULT STDMETHODCALLTYPE put_Triggers(ITriggerCollection* triggers) override {
-        return PutPart(triggers, L"Triggers");
+        return CopyPart(triggers, root_, L"Triggers");
     }
     HRESULT STDMETHODCALLTYPE put_Settings(ITaskSettings* settings) override {
-        return PutPart(settings, L"Settings");
+        return CopyPart(settings, root_, L"Settings");
     }
     HRESULT STDMETHODCALLTYPE put_Principal(IPrincipal* principal) override {
-        return PutPart(principal, L"Principals/Principal");
+        return CopyPart(principal, root_, L"Principals/Principal");
     }
     HRESULT STDMETHODCALLTYPE put_Actions(IActionCollection* actions) override {
-        return PutPart(actions, L"Actions");
+        return CopyPart(actions, root_, L"Actions");
     }
     HRESULT STDMETHODCALLTYPE get_Data(BSTR* data) override {
         return NodeRef(root_, L"").GetTextOf(L"Data", data);
@@ -905,33 +1316,6 @@ protected:
     bool Implements(REFIID riid) const override { return IsEqualIID(riid, IID_ITaskDefinition); }
 
 private:
-    template <typename I> HRESULT PutPart(I* object, const wchar_t* path) {
-        if (!object)
-            return E_POINTER;
-        void* own = nullptr;
-        if (FAILED(object->QueryInterface(kOwnObject, &own)))
-            return E_NOTIMPL;
-        ComObject<I>* ours = static_cast<ComObject<I>*>(own);
-        const NodeRef* part = ours->Part();
-        ours->Release();
-        if (!part)
-            return E_NOTIMPL;
-        NodeRef target(root_, path);
-        const XmlNode* from = part->Find();
-        if (from == target.Find())
-            return S_OK;
-        XmlPtr copy = from ? CloneXml(*from) : nullptr;
-        XmlNode& into = target.Node();
-        if (copy) {
-            into = *copy;
-        } else {
-            into.children.clear();
-            into.attributes.clear();
-            into.text.clear();
-        }
-        return S_OK;
-    }
-
     XmlPtr root_;
 };
 

@@ -73,6 +73,23 @@ std::wstring MarkerPath(const wchar_t* name) {
     return path;
 }
 
+// Runs a command line as CreateProcess finds it (system32 included).
+int Command(const std::wstring& commandLine) {
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &code);
+    else
+        TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
+}
+
 SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute) {
     return testenv::MakeTime(year, month, day, hour, minute);
 }

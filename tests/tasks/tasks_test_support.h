@@ -30,6 +30,10 @@ size_t Count(const std::wstring& haystack, const std::wstring& text);
 // A fresh file path in the temporary folder for an action to write.
 std::wstring MarkerPath(const wchar_t* name);
 
+// Runs a command line as CreateProcess finds it (system32 included); its
+// exit code, -1 when it could not start.
+int Command(const std::wstring& commandLine);
+
 // A local time to the minute.
 SYSTEMTIME Time(WORD year, WORD month, WORD day, WORD hour, WORD minute);
 
