@@ -567,6 +567,14 @@ HRESULT ProcSecondCHGC(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery,
         break;
     }
 
+    // The capacity was read before the charge was found ended: a battery
+    // that reached its level in between (or a full charge the firmware
+    // ends below 100 %) is done all the same, and the run ends at 100.
+    if (pState->live.progress.load() < 100) {
+        SetProgress(pPipe, pState, 100);
+        WriteProgressLog(pState->live.battery, L"CHARGING2  (Progress:%d %%, Capacity:%d %%)",
+                         pState->live.progress.load(), capacity);
+    }
     WriteLog(L"ProcSecondCHGC", __LINE__, L"２回目充電完了%d％\n", capacity);
     LogPowerState(pBattery, L"ProcSecondCHGC", __LINE__);
     WriteProgressLog(pState->live.battery, kProgressInformation, L"Start finalizing.");
