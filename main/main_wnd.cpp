@@ -53,7 +53,7 @@ void CloseSmallDialogs(MainApp& app, HWND hWnd) {
 }
 
 bool AnotherUserRefreshing() {
-    return PipeCheckUser(PIPE2_NAME) == PIPE_USER_OTHER;
+    return RefreshToolUser() == PIPE_USER_OTHER;
 }
 
 void ShowOtherUserRefreshing(HWND hOwner) {

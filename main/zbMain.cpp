@@ -81,7 +81,7 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     MainApp app;
     app.instance = hInstance;
     app.startupTrace.Mark(L"wWinMain, single instance");
-    if (PipeCheckUser(PIPE2_NAME) == PIPE_USER_OTHER) {
+    if (RefreshToolUser() == PIPE_USER_OTHER) {
         TaskDlgMessageBox(nullptr, IDS_OTHER_USER_REFRESHING, IDS_APP_TITLE, MB_ICONWARNING,
                           IDS_EXIT);
         return 0;
