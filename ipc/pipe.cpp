@@ -193,7 +193,9 @@ BOOL CPipe::PipeRetry(LPCWSTR lpstrPipeName, DWORD dwPauseMs, DWORD dwAttempts) 
     for (DWORD attempt = 0; attempt < dwAttempts; ++attempt) {
         if (CPipe::Connect(lpstrPipeName))
             return TRUE;
-        Sleep(dwPauseMs);
+        // No pause after the last attempt: nothing follows it.
+        if (attempt + 1 < dwAttempts)
+            Sleep(dwPauseMs);
     }
     return FALSE;
 }

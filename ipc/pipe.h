@@ -169,6 +169,9 @@ private:
 // Compares the user that the server of lpstrPipeName runs as with this
 // process's user: PIPE_USER_NONE, PIPE_USER_OTHER or PIPE_USER_SAME.
 int PipeCheckUser(LPCWSTR lpstrPipeName);
+// PipeCheckUser of pipe 2, the refresh tool's, retried only while a
+// refresh tool holds its mutex.
+int RefreshToolUser();
 
 // ---------------------------------------------------------------------------
 // Endpoints

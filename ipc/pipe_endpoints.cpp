@@ -51,13 +51,15 @@ void GetOwnUserNameForCheck(WCHAR (&szName)[PIPE_USERNAME_CCH]) {
 // ---------------------------------------------------------------------------
 // PipeCheckUser
 
-int PipeCheckUser(LPCWSTR lpstrPipeName) {
+namespace {
+
+int CheckUser(LPCWSTR lpstrPipeName, DWORD dwAttempts) {
     if (!lpstrPipeName) {
         LogNullArg(L"PipeCheckUser", __LINE__, L"lpstrPipeName");
         return PIPE_USER_NONE;
     }
     CPipe pipe;
-    if (!pipe.PipeRetry(lpstrPipeName, kClientRetryMs, kClientAttempts))
+    if (!pipe.PipeRetry(lpstrPipeName, kClientRetryMs, dwAttempts))
         return PIPE_USER_NONE;
     const PipeRecord request = {WM_USER_GETUSERNAME, 0, 0, 0};
     WCHAR szAnswer[PIPE_USERNAME_CCH] = {};
@@ -72,6 +74,19 @@ int PipeCheckUser(LPCWSTR lpstrPipeName) {
     WCHAR szOwn[PIPE_USERNAME_CCH];
     GetOwnUserNameForCheck(szOwn);
     return wcsncmp(szOwn, szAnswer, PIPE_USERNAME_CCH - 1) == 0 ? PIPE_USER_SAME : PIPE_USER_OTHER;
+}
+
+} // namespace
+
+int PipeCheckUser(LPCWSTR lpstrPipeName) {
+    return CheckUser(lpstrPipeName, kClientAttempts);
+}
+
+int RefreshToolUser() {
+    // Without the mutex a server is rare (a tool whose mutex this session
+    // cannot open): one attempt finds it, and a screen that starts with no
+    // refresh anywhere, the usual case, does not wait out the retries.
+    return CheckUser(PIPE2_NAME, RefreshToolMutexExists() ? kClientAttempts : 1);
 }
 
 bool RefreshToolMutexExists() {

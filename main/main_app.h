@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "battery/battery.h"
+#include "common/startup_trace.h"
 #include "common/util.h"
 #include "common/window_base.h"
 
@@ -72,6 +73,9 @@ struct MainApp {
 
     HBRUSH whiteBrush = nullptr;
     int queryRetryCount = 0;
+
+    // Time marks of the start-up's steps, written out only for the bench.
+    zb::StartupTrace startupTrace;
 };
 
 // ---- Start-up and command line (plain decisions) ---------------------------

@@ -92,14 +92,19 @@ void ShowModeControls(HWND hDlg, const PageIds& ids, int nShow) {
         ShowWindow(GetDlgItem(hDlg, id), nShow);
 }
 
+// pTrace, given while the page is made, takes the reservation query's mark.
 void SetBattDlgInfo(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery, const PageIds& ids,
-                    LPCWSTR lpszFunction) {
+                    LPCWSTR lpszFunction, zb::StartupTrace* pTrace) {
     if (!pBattery) {
         LogNullArg(lpszFunction, __LINE__, L"pBattery");
         return;
     }
     SYSTEMTIME start = {};
-    if (GetReservationDisplay(hInstance, &start))
+    const bool reserved = GetReservationDisplay(hInstance, &start);
+    if (pTrace)
+        pTrace->Mark(ids.battNo == 1 ? L"battery 1 page: reservation query"
+                                     : L"battery 2 page: reservation query");
+    if (reserved)
         SetItemDate(hInstance, hDlg, ids.schedule, IDS_FORMAT_MINUTE, start, true);
     else
         SetItemTextFromResource(hInstance, hDlg, ids.schedule, IDS_NOT_SET);
@@ -138,13 +143,18 @@ void SetBattDlgInfo(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery, const Pa
 
 INT_PTR BatteryPageProc(const PageIds& ids, LPCWSTR lpszFill, HWND hDlg, UINT message,
                         WPARAM wParam, LPARAM) {
-    const BatteryPageState* state = zb::DialogState<BatteryPageState>(hDlg);
+    BatteryPageState* state = zb::DialogState<BatteryPageState>(hDlg);
     if (!state)
         return FALSE;
     switch (message) {
     case WM_INITDIALOG:
+        state->app.startupTrace.Mark(ids.battNo == 1 ? L"battery 1 page: dialog"
+                                                     : L"battery 2 page: dialog");
         ShowModeControls(hDlg, ids, SW_HIDE);
-        SetBattDlgInfo(state->app.instance, hDlg, state->battery, ids, lpszFill);
+        SetBattDlgInfo(state->app.instance, hDlg, state->battery, ids, lpszFill,
+                       &state->app.startupTrace);
+        state->app.startupTrace.Mark(ids.battNo == 1 ? L"battery 1 page: charge mode"
+                                                     : L"battery 2 page: charge mode");
         return TRUE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
@@ -158,7 +168,7 @@ INT_PTR BatteryPageProc(const PageIds& ids, LPCWSTR lpszFill, HWND hDlg, UINT me
         return TRUE;
     }
     case WM_USER_UPDATEBATTERY:
-        SetBattDlgInfo(state->app.instance, hDlg, state->battery, ids, lpszFill);
+        SetBattDlgInfo(state->app.instance, hDlg, state->battery, ids, lpszFill, nullptr);
         return TRUE;
     default:
         return FALSE;
@@ -229,9 +239,11 @@ void OnMainDialogInit(HWND hDlg, MainApp& app) {
     CBattery* pBattery1 = pBatteries ? pBatteries->GetBattery(1) : nullptr;
     CBattery* pBattery2 = pBatteries ? pBatteries->GetBattery(2) : nullptr;
 
+    app.startupTrace.Mark(L"main dialog: template");
     app.diagnosisPage = zb::CreateDialogWithState<DiagnosisPageDlgProc>(
         app.instance, MAKEINTRESOURCEW(IDD_DIAGNOSIS_PAGE), hTab,
         std::unique_ptr<DiagnosisPageState>(new DiagnosisPageState{app, pBatteries}));
+    app.startupTrace.Mark(L"diagnosis page, picture");
     if (pBattery1) {
         app.battery1Page = zb::CreateDialogWithState<Battery1PageDlgProc>(
             app.instance, MAKEINTRESOURCEW(IDD_BATTERY1_PAGE), hTab,

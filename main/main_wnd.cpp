@@ -53,7 +53,7 @@ void CloseSmallDialogs(MainApp& app, HWND hWnd) {
 }
 
 bool AnotherUserRefreshing() {
-    return PipeCheckUser(PIPE2_NAME) == PIPE_USER_OTHER;
+    return RefreshToolUser() == PIPE_USER_OTHER;
 }
 
 void ShowOtherUserRefreshing(HWND hOwner) {
@@ -72,6 +72,7 @@ void OnCreate(HWND hWnd, MainApp& app) {
         zb::ChangeWindowMessageFilter(WM_USER_SHOWREFRESH, MSGFLT_ADD);
         zb::ChangeWindowMessageFilter(WM_USER_SHOWCOMPLETE, MSGFLT_ADD);
     }
+    app.startupTrace.Mark(L"toast window info, message filter");
 
     app.whiteBrush = CreateSolidBrush(RGB(255, 255, 255));
     app.queryRetryCount = 0;
@@ -81,6 +82,7 @@ void OnCreate(HWND hWnd, MainApp& app) {
     }
 
     app.mainDialog = CreateMainDialog(app, hWnd);
+    app.startupTrace.Mark(L"main dialog created");
     if (app.mainDialog) {
         ShowWindow(app.mainDialog, SW_SHOW);
         RECT dialog = {};

@@ -125,6 +125,7 @@ BOOL InitInstance(MainApp& app, int nCmdShow) {
                                           0, nullptr, nullptr, app.instance);
     if (!hWnd)
         return FALSE;
+    app.startupTrace.Mark(L"main window created");
 
     RECT window = {};
     GetWindowRect(hWnd, &window);
@@ -141,7 +142,9 @@ BOOL InitInstance(MainApp& app, int nCmdShow) {
         SetClientRect(hWnd, &dialog);
 
     ShowWindow(hWnd, nCmdShow);
+    app.startupTrace.Mark(L"window shown");
     UpdateWindow(hWnd);
+    app.startupTrace.Mark(L"first paint");
     return TRUE;
 }
 

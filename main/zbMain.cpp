@@ -80,19 +80,24 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     // the message loop work with it.
     MainApp app;
     app.instance = hInstance;
-    if (PipeCheckUser(PIPE2_NAME) == PIPE_USER_OTHER) {
+    app.startupTrace.Mark(L"wWinMain, single instance");
+    if (RefreshToolUser() == PIPE_USER_OTHER) {
         TaskDlgMessageBox(nullptr, IDS_OTHER_USER_REFRESHING, IDS_APP_TITLE, MB_ICONWARNING,
                           IDS_EXIT);
         return 0;
     }
+    app.startupTrace.Mark(L"refresh pipe's user");
 
     LoadStringW(hInstance, IDS_APP_TITLE, app.title, ARRAYSIZE(app.title));
     LoadStringW(hInstance, IDS_CLASS_NAME, app.className, ARRAYSIZE(app.className));
     RegisterMainWindowClass(app);
     _wsetlocale(LC_ALL, L"");
+    app.startupTrace.Mark(L"window class, locale");
     CoInitialize(nullptr);
+    app.startupTrace.Mark(L"COM");
 
     CBatteryArray batteries;
+    app.startupTrace.Mark(L"batteries, device library");
     app.batteries = &batteries;
     CommandLineMap args;
     ParseCommandLine(args);
@@ -115,9 +120,11 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     const HRESULT hrToast = GetToastLibrary().InitializeToast();
     if (FAILED(hrToast))
         WriteLog(L"wWinMain", __LINE__, L"ToastDll Init Failed. hr: %08x.\n", hrToast);
+    app.startupTrace.Mark(L"toast library");
 
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
+    app.startupTrace.Mark(L"common controls");
     if (!InitInstance(app, IsWindowShowMode(app) == 1 ? SW_SHOWNORMAL : SW_HIDE)) {
         GetToastLibrary().FinalizeToast();
         CoUninitialize();
@@ -126,6 +133,8 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
 
     HACCEL hAccel = LoadAcceleratorsW(hInstance, MAKEINTRESOURCEW(IDC_ZBMAIN));
     const DWORD_PTR helpCookie = InitializeHelp();
+    app.startupTrace.Mark(L"help library");
+    app.startupTrace.WriteIfAsked();
     const int exitCode = RunMessageLoop(app, hAccel);
     UninitializeHelp(helpCookie);
     GetToastLibrary().FinalizeToast();

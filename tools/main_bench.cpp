@@ -1,7 +1,9 @@
 // zbmainbench: the main screen's start-up (process start to its main window
-// shown) against a bare Win32 window program under the same Wine, as a
-// ratio of medians over alternating runs, and the main screen's private
-// bytes once it is at rest.
+// shown) against two yardsticks under the same Wine, a bare Win32 window
+// program and a bare tab dialog with the common controls loaded, as ratios
+// of medians over alternating runs; the main screen's start-up trace (the
+// median time of each of its marks from the process's creation); and its
+// private bytes once it is at rest.
 //
 //   zbmainbench [rounds]      (default 5)
 #include <windows.h>
@@ -9,9 +11,12 @@
 #include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/reg.h"
@@ -21,6 +26,7 @@ namespace {
 constexpr wchar_t kSuiteKey[] = L"SOFTWARE\\ZEL\\VADOvur";
 constexpr DWORD kWindowTimeoutMs = 30000;
 constexpr DWORD kRestMs = 2000;
+constexpr DWORD kTraceTimeoutMs = 10000;
 
 std::wstring BinDir() {
     wchar_t path[MAX_PATH] = {};
@@ -48,15 +54,53 @@ BOOL CALLBACK MatchVisible(HWND hWnd, LPARAM lParam) {
     return TRUE;
 }
 
+// A start-up mark: its name and its time from the process's creation.
+using Trace = std::vector<std::pair<std::string, double>>;
+
 struct Run {
     double startMs = -1;
     SIZE_T privateBytes = 0;
+    Trace trace;
 };
+
+std::wstring TracePath() {
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    return std::wstring(folder) + L"zbmainbench-trace.txt";
+}
+
+// The trace the program writes once its start-up is done (the file appears
+// whole, by a rename), as times from begin.
+Trace ReadTrace(const std::wstring& path, LONGLONG begin, double frequency) {
+    Trace trace;
+    const ULONGLONG deadline = GetTickCount64() + kTraceTimeoutMs;
+    FILE* file = nullptr;
+    while (!(file = _wfopen(path.c_str(), L"r")) && GetTickCount64() < deadline)
+        Sleep(10);
+    if (!file)
+        return trace;
+    char line[256];
+    while (fgets(line, sizeof(line), file)) {
+        char* tab = strchr(line, '\t');
+        if (!tab)
+            continue;
+        *tab = '\0';
+        const double counter = _strtoi64(tab + 1, nullptr, 10);
+        if (strcmp(line, "frequency") != 0)
+            trace.emplace_back(line, (counter - begin) * 1000.0 / frequency);
+    }
+    fclose(file);
+    return trace;
+}
 
 // Starts the program, times it to its visible window, optionally waits for
 // rest and reads its private bytes, then closes it.
-Run TimeStart(const wchar_t* exe, const wchar_t* className, bool measureMemory) {
+Run TimeStart(const wchar_t* exe, const wchar_t* className, bool measureMemory,
+              bool traced = false) {
     Run run;
+    const std::wstring tracePath = TracePath();
+    DeleteFileW(tracePath.c_str());
+    SetEnvironmentVariableW(L"ZB_STARTUP_TRACE", traced ? tracePath.c_str() : nullptr);
     const std::wstring path = BinDir() + exe;
     std::wstring cmd = L"\"" + path + L"\"";
     STARTUPINFOW si = {sizeof(si)};
@@ -77,6 +121,8 @@ Run TimeStart(const wchar_t* exe, const wchar_t* className, bool measureMemory) 
     QueryPerformanceCounter(&now);
     if (search.found)
         run.startMs = (now.QuadPart - begin.QuadPart) * 1000.0 / frequency.QuadPart;
+    if (search.found && traced)
+        run.trace = ReadTrace(tracePath, begin.QuadPart, static_cast<double>(frequency.QuadPart));
     if (search.found && measureMemory) {
         Sleep(kRestMs);
         PROCESS_MEMORY_COUNTERS_EX counters = {};
@@ -85,8 +131,8 @@ Run TimeStart(const wchar_t* exe, const wchar_t* className, bool measureMemory) 
                                  sizeof(counters)))
             // Wine leaves PrivateUsage at 0; the page-file usage is the
             // same figure on Windows.
-            run.privateBytes = counters.PrivateUsage ? counters.PrivateUsage
-                                                     : counters.PagefileUsage;
+            run.privateBytes =
+                counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
     }
     if (search.found)
         PostMessageW(search.found, WM_CLOSE, 0, 0);
@@ -114,32 +160,55 @@ int wmain(int argc, wchar_t** argv) {
         SUCCEEDED(CReg::GetDW(HKEY_CURRENT_USER, kSuiteKey, L"ReadMeCheck", &readMe));
     CReg::SetDW(HKEY_CURRENT_USER, kSuiteKey, L"ReadMeCheck", 1);
 
-    std::vector<double> bare, main;
+    std::vector<double> bare, tab, main;
+    std::vector<std::string> markNames;
+    std::map<std::string, std::vector<double>> markTimes;
     SIZE_T privateBytes = 0;
     TimeStart(L"zbbarewnd.exe", L"zbBareWindow", false); // warm-up, not counted
+    TimeStart(L"zbbaretab.exe", L"#32770", false);
     TimeStart(L"zbMain.exe", L"zbMain", false);
     for (int i = 0; i < rounds; ++i) {
         const Run b = TimeStart(L"zbbarewnd.exe", L"zbBareWindow", false);
-        const Run m = TimeStart(L"zbMain.exe", L"zbMain", i == 0);
+        const Run t = TimeStart(L"zbbaretab.exe", L"#32770", false);
+        const Run m = TimeStart(L"zbMain.exe", L"zbMain", i == 0, true);
         if (b.startMs >= 0)
             bare.push_back(b.startMs);
+        if (t.startMs >= 0)
+            tab.push_back(t.startMs);
         if (m.startMs >= 0)
             main.push_back(m.startMs);
+        for (const auto& mark : m.trace) {
+            if (markTimes.find(mark.first) == markTimes.end())
+                markNames.push_back(mark.first);
+            markTimes[mark.first].push_back(mark.second);
+        }
         if (i == 0)
             privateBytes = m.privateBytes;
     }
+    SetEnvironmentVariableW(L"ZB_STARTUP_TRACE", nullptr);
     if (hadReadMe)
         CReg::SetDW(HKEY_CURRENT_USER, kSuiteKey, L"ReadMeCheck", readMe);
     else
         CReg::DeleteValue(HKEY_CURRENT_USER, kSuiteKey, L"ReadMeCheck");
 
     const double bareMs = Median(bare);
+    const double tabMs = Median(tab);
     const double mainMs = Median(main);
     printf("Main screen start-up (process start to main window shown), median of %d:\n", rounds);
-    printf("  zbMain.exe      %8.1f ms\n", mainMs);
-    printf("  bare window     %8.1f ms\n", bareMs);
+    printf("  zbMain.exe         %8.1f ms\n", mainMs);
+    printf("  bare window        %8.1f ms\n", bareMs);
+    printf("  bare tab dialog    %8.1f ms\n", tabMs);
     if (bareMs > 0 && mainMs > 0)
-        printf("  ratio           %8.2f\n", mainMs / bareMs);
+        printf("  ratio to the bare window      %6.2f\n", mainMs / bareMs);
+    if (tabMs > 0 && mainMs > 0)
+        printf("  ratio to the bare tab dialog  %6.2f\n", mainMs / tabMs);
+    printf("Main screen start-up trace (median ms from process creation; step's own time):\n");
+    double previous = 0;
+    for (const std::string& name : markNames) {
+        const double at = Median(markTimes[name]);
+        printf("  %8.1f  %+7.1f  %s\n", at, at - previous, name.c_str());
+        previous = at;
+    }
     printf("Main screen private bytes at rest: %.1f MiB\n", privateBytes / (1024.0 * 1024.0));
-    return bare.empty() || main.empty() ? 1 : 0;
+    return bare.empty() || tab.empty() || main.empty() ? 1 : 0;
 }

@@ -140,6 +140,7 @@ TEST(PipeEndpoints, RefreshServerOfAnotherSessionUserIsAnotherUser) {
     ASSERT_TRUE(ipctest::WaitForServer(PIPE2_NAME, kBound));
 
     EXPECT_EQ(PIPE_USER_OTHER, PipeCheckUser(PIPE2_NAME));
+    EXPECT_EQ(PIPE_USER_OTHER, RefreshToolUser()) << "found without the tool's mutex too";
 
     WCHAR name[PIPE_USERNAME_CCH];
     memset(name, 0xAA, sizeof(name));
