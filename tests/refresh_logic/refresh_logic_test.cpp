@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/suite_env.h"
+
 #include "common/util.h"
 #include "refresh/refresh_logic.h"
 
@@ -26,14 +28,7 @@ struct FakeProbe {
 };
 
 SYSTEMTIME LocalTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-    SYSTEMTIME st = {};
-    st.wYear = year;
-    st.wMonth = month;
-    st.wDay = day;
-    st.wHour = hour;
-    st.wMinute = minute;
-    st.wSecond = second;
-    return st;
+    return testenv::MakeTime(year, month, day, hour, minute, second);
 }
 
 } // namespace
