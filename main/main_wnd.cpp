@@ -202,7 +202,19 @@ void OnCommand(HWND hWnd, MainApp& app, WORD id, WORD battNo) {
     }
 }
 
-void OnShowComplete(HWND hWnd, MainApp& app);
+void OnShowComplete(HWND hWnd, MainApp& app) {
+    if (FindWindowW(COMPLETE_WINDOW_CLASS, nullptr))
+        return;
+    DWORD status = 0;
+    if (FAILED(GetRegLastRefreshStatus(&status)))
+        return;
+    HandStatusToBatteries(app, status);
+    if (app.refreshDialog && IsWindow(app.refreshDialog.Get()))
+        DestroyWindow(GetParent(app.refreshDialog.Get()));
+    app.refreshDialog.Forget(app.refreshDialog.Get());
+    CloseSmallDialogs(app, hWnd);
+    SendMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_SHOW_COMPLETE, 0), 0);
+}
 
 void OnShowRefresh(HWND hWnd, MainApp& app, WPARAM wParam) {
     if (FindWindowW(REFRESH_WINDOW_CLASS, nullptr))
@@ -220,20 +232,6 @@ void OnShowRefresh(HWND hWnd, MainApp& app, WPARAM wParam) {
         DestroyWindow(hComplete);
     CloseSmallDialogs(app, hWnd);
     SendMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_START_REFRESH, 0), 0);
-}
-
-void OnShowComplete(HWND hWnd, MainApp& app) {
-    if (FindWindowW(COMPLETE_WINDOW_CLASS, nullptr))
-        return;
-    DWORD status = 0;
-    if (FAILED(GetRegLastRefreshStatus(&status)))
-        return;
-    HandStatusToBatteries(app, status);
-    if (app.refreshDialog && IsWindow(app.refreshDialog.Get()))
-        DestroyWindow(GetParent(app.refreshDialog.Get()));
-    app.refreshDialog.Forget(app.refreshDialog.Get());
-    CloseSmallDialogs(app, hWnd);
-    SendMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDM_SHOW_COMPLETE, 0), 0);
 }
 
 void OnToastActivated(HWND hWnd, const MainApp& app, WPARAM wParam) {
