@@ -1,0 +1,86 @@
+// The battery history: one row per battery for each routine check (at most
+// one a day) and for the start and end of each refresh, kept in
+// "vadovur_history.csv" beside the logs. It shows what the gauge reported
+// over time and what each refresh changed; the main screen's history dialog
+// and "/report" draw from it.
+//
+// The file is UTF-8 with the header line below. Rows are only appended;
+// a torn last line (a writer that died half-way) is skipped on reading. The
+// file is bounded: every refresh row stays, and of the "check" rows the
+// newest HISTORY_MAX_CHECK_ROWS per battery; trimming rewrites the file
+// atomically.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace zbhistory {
+
+constexpr wchar_t HISTORY_FILE_NAME[] = L"vadovur_history.csv";
+constexpr char HISTORY_HEADER[] = "time,battery,id,event,design_mwh,full_charge_mwh,cycles,health";
+constexpr size_t HISTORY_MAX_CHECK_ROWS = 3000;
+
+enum class HistoryEvent { Check, RefreshStart, RefreshEnd };
+
+struct HistoryRow {
+    SYSTEMTIME time = {};      // local time of the row
+    LONG utcOffsetMinutes = 0; // local time minus UTC, in minutes
+    UINT battery = 0;          // 1 or 2
+    std::wstring id;           // the battery's own id
+    HistoryEvent event = HistoryEvent::Check;
+    DWORD designMwh = 0;
+    DWORD fullChargeMwh = 0;
+    DWORD cycles = 0;
+    DWORD health = 0;       // the firmware's health word
+    bool hasStatus = false; // refresh-end rows: the refresh's outcome
+    DWORD status = 0;
+};
+
+// One line without its line break; and back. Parse fails on anything that
+// is not a whole, well-formed row (a torn line, the header, garbage).
+std::string FormatHistoryRow(const HistoryRow& row);
+bool ParseHistoryRow(const std::string& line, HistoryRow* row);
+
+// Path of the history file (the log folder, as the logs).
+HRESULT GetHistoryPath(LPWSTR lpszPath, size_t cchPath);
+
+// Every well-formed row of the file, oldest first. A missing file is an
+// empty history (S_OK); a file that cannot be read is its error.
+HRESULT ReadHistory(LPCWSTR lpszPath, std::vector<HistoryRow>* rows);
+
+// Appends one row (the header first into a new or empty file), trimming
+// the file when it outgrows its bound. Failures are logged and returned;
+// no caller stops for them.
+HRESULT AppendHistoryRow(LPCWSTR lpszPath, const HistoryRow& row);
+
+// A refresh as the history shows it: the full-charge capacity at its start
+// and at its end.
+struct RefreshRecord {
+    UINT battery = 0;
+    SYSTEMTIME started = {};
+    SYSTEMTIME ended = {};
+    DWORD designMwh = 0;
+    DWORD fullChargeBeforeMwh = 0;
+    DWORD fullChargeAfterMwh = 0;
+    bool hasStatus = false;
+    DWORD status = 0;
+};
+std::vector<RefreshRecord> RefreshRecordsOf(const std::vector<HistoryRow>& rows, UINT battery);
+
+// The fade of the full-charge capacity, fitted over the "check" rows since
+// the battery's last refresh end; enough only with at least
+// FORECAST_MIN_DAYS days of them.
+constexpr int FORECAST_MIN_DAYS = 30;
+struct FadeForecast {
+    bool enough = false;
+    double mwhPerMonth = 0;          // capacity lost per month (positive when fading)
+    double percentPerMonth = 0;      // the same in percent of the design capacity
+    bool reachesReplacement = false; // false when not fading
+    WORD replacementYear = 0;        // month the capacity is expected to reach
+    WORD replacementMonth = 0;       // the level the diagnosis advises replacing at
+};
+FadeForecast ForecastFade(const std::vector<HistoryRow>& rows, UINT battery);
+
+} // namespace zbhistory
