@@ -31,6 +31,9 @@ constexpr UINT WM_USER_UPDATEBATTERY = 0x8404;
 constexpr UINT WM_USER_SHOWCOMPLETE = 0x8405;
 constexpr UINT WM_USER_CHARGEMODECHANGED = 0x8407;
 constexpr UINT WM_USER_TOASTACTIVATED = 0x8801;
+// Posted to the main dialog once the main window is first painted: the
+// pages' reservation texts, filled from the Task Scheduler.
+constexpr UINT WM_USER_FILLRESERVATION = WM_APP + 0x10;
 
 // Timer of the battery query retry, and its bound (ticks of a second).
 constexpr UINT_PTR TIMER_BATTERY_QUERY = 2;

@@ -92,23 +92,14 @@ void ShowModeControls(HWND hDlg, const PageIds& ids, int nShow) {
         ShowWindow(GetDlgItem(hDlg, id), nShow);
 }
 
-// pTrace, given while the page is made, takes the reservation query's mark.
+// Everything of a battery page but the reservation, which comes from the
+// Task Scheduler and is filled for both pages at once (FillReservationTexts).
 void SetBattDlgInfo(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery, const PageIds& ids,
-                    LPCWSTR lpszFunction, zb::StartupTrace* pTrace) {
+                    LPCWSTR lpszFunction) {
     if (!pBattery) {
         LogNullArg(lpszFunction, __LINE__, L"pBattery");
         return;
     }
-    SYSTEMTIME start = {};
-    const bool reserved = GetReservationDisplay(hInstance, &start);
-    if (pTrace)
-        pTrace->Mark(ids.battNo == 1 ? L"battery 1 page: reservation query"
-                                     : L"battery 2 page: reservation query");
-    if (reserved)
-        SetItemDate(hInstance, hDlg, ids.schedule, IDS_FORMAT_MINUTE, start, true);
-    else
-        SetItemTextFromResource(hInstance, hDlg, ids.schedule, IDS_NOT_SET);
-
     SetItemTextFromResource(hInstance, hDlg, ids.lastDate, IDS_NOT_YET_DONE);
     SYSTEMTIME last = {};
     if (SUCCEEDED(pBattery->GetLastRefreshDay(&last)))
@@ -151,8 +142,7 @@ INT_PTR BatteryPageProc(const PageIds& ids, LPCWSTR lpszFill, HWND hDlg, UINT me
         state->app.startupTrace.Mark(ids.battNo == 1 ? L"battery 1 page: dialog"
                                                      : L"battery 2 page: dialog");
         ShowModeControls(hDlg, ids, SW_HIDE);
-        SetBattDlgInfo(state->app.instance, hDlg, state->battery, ids, lpszFill,
-                       &state->app.startupTrace);
+        SetBattDlgInfo(state->app.instance, hDlg, state->battery, ids, lpszFill);
         state->app.startupTrace.Mark(ids.battNo == 1 ? L"battery 1 page: charge mode"
                                                      : L"battery 2 page: charge mode");
         return TRUE;
@@ -168,7 +158,7 @@ INT_PTR BatteryPageProc(const PageIds& ids, LPCWSTR lpszFill, HWND hDlg, UINT me
         return TRUE;
     }
     case WM_USER_UPDATEBATTERY:
-        SetBattDlgInfo(state->app.instance, hDlg, state->battery, ids, lpszFill, nullptr);
+        SetBattDlgInfo(state->app.instance, hDlg, state->battery, ids, lpszFill);
         return TRUE;
     default:
         return FALSE;
@@ -200,6 +190,24 @@ INT_PTR CALLBACK DiagnosisPageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LP
         return TRUE;
     default:
         return FALSE;
+    }
+}
+
+// One Task Scheduler query for both pages. The main screen shows first and
+// fills this after its first paint: the query is the slowest read of the
+// start, and until it is done the pages leave the date empty rather than
+// claim that nothing is reserved.
+void FillReservationTexts(const MainApp& app) {
+    SYSTEMTIME start = {};
+    const bool reserved = GetReservationDisplay(app.instance, &start);
+    for (const PageIds* ids : {&kPage1, &kPage2}) {
+        HWND page = ids->battNo == 1 ? app.battery1Page : app.battery2Page;
+        if (!page)
+            continue;
+        if (reserved)
+            SetItemDate(app.instance, page, ids->schedule, IDS_FORMAT_MINUTE, start, true);
+        else
+            SetItemTextFromResource(app.instance, page, ids->schedule, IDS_NOT_SET);
     }
 }
 
@@ -312,6 +320,13 @@ INT_PTR CALLBACK MainDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lPar
             if (page)
                 SendMessageW(page, WM_USER_UPDATEBATTERY, 0, 0);
         }
+        FillReservationTexts(app);
+        return TRUE;
+    case WM_USER_FILLRESERVATION:
+        FillReservationTexts(app);
+        // The last step of the start: the trace is complete.
+        app.startupTrace.Mark(L"reservation query, after the first paint");
+        app.startupTrace.WriteIfAsked();
         return TRUE;
     default:
         return FALSE;

@@ -145,6 +145,7 @@ BOOL InitInstance(MainApp& app, int nCmdShow) {
     app.startupTrace.Mark(L"window shown");
     UpdateWindow(hWnd);
     app.startupTrace.Mark(L"first paint");
+    PostMessageW(app.mainDialog, WM_USER_FILLRESERVATION, 0, 0);
     return TRUE;
 }
 

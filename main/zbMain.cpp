@@ -134,7 +134,6 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     HACCEL hAccel = LoadAcceleratorsW(hInstance, MAKEINTRESOURCEW(IDC_ZBMAIN));
     const DWORD_PTR helpCookie = InitializeHelp();
     app.startupTrace.Mark(L"help library");
-    app.startupTrace.WriteIfAsked();
     const int exitCode = RunMessageLoop(app, hAccel);
     UninitializeHelp(helpCookie);
     GetToastLibrary().FinalizeToast();

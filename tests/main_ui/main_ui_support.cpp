@@ -53,6 +53,19 @@ MainScreen::MainScreen(const std::wstring& args) : program_(new ui::Program(L"zb
     window_ = ui::WaitForWindow(program_->Id(), L"zbMain", kTitle, ui::kStartWaitMs);
     if (window_)
         dialog_ = FindWindowExW(window_, nullptr, L"#32770", nullptr);
+    // The pages' reservation dates come from the Task Scheduler after the
+    // window is first shown; a person sees them a moment later.
+    if (dialog_) {
+        testenv::WaitUntil(
+            [&] {
+                for (int id : {IDC_SCHEDULE1, IDC_SCHEDULE2}) {
+                    if (ui::Control(dialog_, id) && ui::Text(dialog_, id).empty())
+                        return false;
+                }
+                return true;
+            },
+            ui::kWaitMs);
+    }
 }
 
 MainScreen::~MainScreen() {
