@@ -5,11 +5,11 @@
 // views. With /regions it also prints every committed region, one a line:
 //   region <base> <size> <image|private|mapped> <protect> <label>
 // (hexadecimal), which tools/memmap joins with the pages that Linux holds
-// resident for the same addresses under Wine. With /close it only closes
-// the program (WM_CLOSE to its visible top-level windows) and waits for it
-// to end.
+// resident for the same addresses under Wine. /start starts the program
+// from this folder and leaves it running; /close closes it (WM_CLOSE to its
+// visible top-level windows) and waits for it to end.
 //
-//   zbmemmap <program.exe | process id> [/regions | /close]
+//   zbmemmap <program.exe | process id> [/regions | /start | /close]
 #include <windows.h>
 
 #include <psapi.h>
@@ -169,6 +169,26 @@ BOOL CALLBACK CloseWindowOf(HWND hWnd, LPARAM pid) {
     return TRUE;
 }
 
+// Starts the program beside this one as the benches do (a Windows parent,
+// not a shell) and leaves it running.
+int Start(const wchar_t* exe) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring program(path);
+    program = program.substr(0, program.find_last_of(L'\\') + 1) + exe;
+    std::wstring cmd = L"\"" + program + L"\"";
+    STARTUPINFOW si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(program.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi)) {
+        fwprintf(stderr, L"zbmemmap: cannot start %ls (%lu)\n", program.c_str(), GetLastError());
+        return 1;
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return 0;
+}
+
 int Close(DWORD pid) {
     zb::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
     EnumWindows(CloseWindowOf, pid);
@@ -182,6 +202,8 @@ int wmain(int argc, wchar_t** argv) {
         fwprintf(stderr, L"usage: zbmemmap <program.exe | process id> [/regions]\n");
         return 2;
     }
+    if (argc > 2 && lstrcmpiW(argv[2], L"/start") == 0)
+        return Start(argv[1]);
     const bool regions = argc > 2 && lstrcmpiW(argv[2], L"/regions") == 0;
     DWORD pid = wcstoul(argv[1], nullptr, 10);
     if (!pid)
