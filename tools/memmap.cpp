@@ -20,7 +20,6 @@
 
 #include <map>
 #include <string>
-#include <vector>
 
 #include "common/handles.h"
 
@@ -179,8 +178,8 @@ int Start(const wchar_t* exe) {
     std::wstring cmd = L"\"" + program + L"\"";
     STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(program.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &pi)) {
+    if (!CreateProcessW(program.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi)) {
         fwprintf(stderr, L"zbmemmap: cannot start %ls (%lu)\n", program.c_str(), GetLastError());
         return 1;
     }
@@ -199,7 +198,8 @@ int Close(DWORD pid) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        fwprintf(stderr, L"usage: zbmemmap <program.exe | process id> [/regions]\n");
+        fwprintf(stderr,
+                 L"usage: zbmemmap <program.exe | process id> [/regions | /start | /close]\n");
         return 2;
     }
     if (argc > 2 && lstrcmpiW(argv[2], L"/start") == 0)
