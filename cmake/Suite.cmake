@@ -14,6 +14,12 @@ add_compile_options($<$<COMPILE_LANGUAGE:CXX,C>:-Wall> $<$<COMPILE_LANGUAGE:CXX,
                     $<$<COMPILE_LANGUAGE:CXX,C>:-Wno-missing-field-initializers>)
 # A bare Wine prefix has no MinGW runtime DLLs: link everything statically.
 add_link_options(-static -static-libgcc -static-libstdc++)
+# Wine maps an image's sections straight from the file only where they
+# start on a page boundary in it; with the linker's default 512-byte file
+# alignment it copies the whole image, code and all, into memory of the
+# process's own and counts every page as private bytes. The static runtime's
+# debug sections would be loaded along with it: leave them out.
+add_link_options(-Wl,--file-alignment,4096 -Wl,--strip-debug)
 
 set(ZB_SOURCE_ROOT ${CMAKE_SOURCE_DIR})
 set(ZB_MANIFEST ${CMAKE_SOURCE_DIR}/res/app.manifest)

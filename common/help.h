@@ -9,6 +9,10 @@
 // or HTML Help showed nothing.
 HWND OpenHelp(HWND hWndOwner, DWORD dwTopicId);
 
-// HH_INITIALIZE once at start-up; the cookie goes to UninitializeHelp at exit.
-DWORD_PTR InitializeHelp();
-void UninitializeHelp(DWORD_PTR dwCookie);
+// The HTML Help library (hhctrl.ocx, and with it the common controls) is
+// loaded when the first topic is opened, not at start-up: most runs open
+// none, and a resident program would hold it all day. InitializeHelp asks
+// for HH_INITIALIZE at that load; UninitializeHelp, at exit, ends what was
+// started and frees the library.
+void InitializeHelp();
+void UninitializeHelp();

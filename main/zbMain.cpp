@@ -132,10 +132,10 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     }
 
     HACCEL hAccel = LoadAcceleratorsW(hInstance, MAKEINTRESOURCEW(IDC_ZBMAIN));
-    const DWORD_PTR helpCookie = InitializeHelp();
+    InitializeHelp();
     app.startupTrace.Mark(L"help library");
     const int exitCode = RunMessageLoop(app, hAccel);
-    UninitializeHelp(helpCookie);
+    UninitializeHelp();
     GetToastLibrary().FinalizeToast();
     CoUninitialize();
     return exitCode;

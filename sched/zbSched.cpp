@@ -71,7 +71,7 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int /*nC
     zbsched::RegisterSchedClass(hInstance);
     _wsetlocale(LC_ALL, L"");
     const HRESULT hrCom = CoInitialize(nullptr);
-    const DWORD_PTR helpCookie = InitializeHelp();
+    InitializeHelp();
     const HRESULT hrToast = GetToastLibrary().InitializeToast();
     if (FAILED(hrToast))
         WriteLog(L"wWinMain", __LINE__, L"ToastDll Init Failed. hr: %08x.\n", hrToast);
@@ -105,7 +105,7 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int /*nC
     }
     LogProcessCost(L"Ended", messages, timers);
     GetToastLibrary().FinalizeToast();
-    UninitializeHelp(helpCookie);
+    UninitializeHelp();
     if (SUCCEEDED(hrCom))
         CoUninitialize();
     return static_cast<int>(msg.wParam);
