@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+class CBattery;
+
 namespace zbhistory {
 
 constexpr wchar_t HISTORY_FILE_NAME[] = L"vadovur_history.csv";
@@ -55,8 +57,40 @@ HRESULT ReadHistory(LPCWSTR lpszPath, std::vector<HistoryRow>* rows);
 // no caller stops for them.
 HRESULT AppendHistoryRow(LPCWSTR lpszPath, const HistoryRow& row);
 
+// The header and the rows as a whole new file, written beside the target
+// first and then moved over it, so that a reader never sees half a file.
+HRESULT WriteHistoryFile(LPCWSTR lpszPath, const std::vector<HistoryRow>& rows);
+
+// The rows the bound keeps, in their order: every refresh row, and of each
+// battery's "check" rows the newest maxCheckRows.
+std::vector<HistoryRow> BoundHistoryRows(const std::vector<HistoryRow>& rows,
+                                         size_t maxCheckRows = HISTORY_MAX_CHECK_ROWS);
+
+// The current local time and its offset from UTC into the row.
+void StampHistoryRowNow(HistoryRow* row);
+
+// Whether the history already holds a "check" row of the battery on the
+// local calendar day of day.
+bool HasCheckRowOnDay(const std::vector<HistoryRow>& rows, UINT battery, const SYSTEMTIME& day);
+
+// A row of the battery as it is now: capacities and cycle count from the
+// standard battery information (so also where the firmware's own methods
+// are missing), the battery's own id, and the firmware's health word (where
+// the firmware has no health method, the diagnosis's grade of the standard
+// capacities). Fails when the standard information cannot be read.
+HRESULT MakeBatteryRow(CBattery& battery, HistoryEvent event, HistoryRow* row);
+
+// Appends the row to the history file at GetHistoryPath.
+HRESULT AppendToHistory(const HistoryRow& row);
+
+// The routine check's row: appended unless the battery has one of today
+// already. S_FALSE when it had.
+HRESULT RecordDailyCheck(CBattery& battery);
+
 // A refresh as the history shows it: the full-charge capacity at its start
-// and at its end.
+// and at its end. Each "refresh-start" row pairs with the battery's next
+// "refresh-end" row; a start without an end (a refresh still running, or
+// one whose program died) is no record, nor is an end without a start.
 struct RefreshRecord {
     UINT battery = 0;
     SYSTEMTIME started = {};
@@ -69,9 +103,14 @@ struct RefreshRecord {
 };
 std::vector<RefreshRecord> RefreshRecordsOf(const std::vector<HistoryRow>& rows, UINT battery);
 
-// The fade of the full-charge capacity, fitted over the "check" rows since
-// the battery's last refresh end; enough only with at least
-// FORECAST_MIN_DAYS days of them.
+// The fade of the full-charge capacity: a least-squares line through the
+// "check" rows of the battery now in the bay (the id of its newest row)
+// since its last completed refresh, when the gauge last learnt the cells
+// (an aborted refresh, a "refresh-end" row with a status, taught it
+// nothing); enough only when those rows span FORECAST_MIN_DAYS days. The
+// month is the one in which the line reaches ReplacementLevelMwh of the
+// newest row's design capacity, at the earliest the newest row's month; a
+// level more than a hundred years ahead is no forecast.
 constexpr int FORECAST_MIN_DAYS = 30;
 struct FadeForecast {
     bool enough = false;
@@ -81,6 +120,13 @@ struct FadeForecast {
     WORD replacementYear = 0;        // month the capacity is expected to reach
     WORD replacementMonth = 0;       // the level the diagnosis advises replacing at
 };
+// The design capacity's share the diagnosis calls good is the
+// "BatteryLifeRate" setting's; the two-argument form reads it.
 FadeForecast ForecastFade(const std::vector<HistoryRow>& rows, UINT battery);
+FadeForecast ForecastFade(const std::vector<HistoryRow>& rows, UINT battery, DWORD dwLifeRate);
+
+// The highest full-charge capacity at which the diagnosis no longer calls
+// the battery good (and advises replacing it); 0 without a design capacity.
+DWORD ReplacementLevelMwh(DWORD dwDesignMwh, DWORD dwLifeRate);
 
 } // namespace zbhistory
