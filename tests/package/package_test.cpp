@@ -109,8 +109,9 @@ void StartInstalled(const std::wstring& folder, const wchar_t* exe, const wchar_
     PROCESS_INFORMATION pi = {};
     ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &si, &pi));
-    if (waitMs)
+    if (waitMs) {
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, waitMs));
+    }
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
 }
