@@ -55,6 +55,22 @@ HRESULT ReadHistory(LPCWSTR lpszPath, std::vector<HistoryRow>* rows);
 // no caller stops for them.
 HRESULT AppendHistoryRow(LPCWSTR lpszPath, const HistoryRow& row);
 
+// The header and the rows as a whole new file, written beside the target
+// first and then moved over it, so that a reader never sees half a file.
+HRESULT WriteHistoryFile(LPCWSTR lpszPath, const std::vector<HistoryRow>& rows);
+
+// The rows the bound keeps, in their order: every refresh row, and of each
+// battery's "check" rows the newest maxCheckRows.
+std::vector<HistoryRow> BoundHistoryRows(const std::vector<HistoryRow>& rows,
+                                         size_t maxCheckRows = HISTORY_MAX_CHECK_ROWS);
+
+// The current local time and its offset from UTC into the row.
+void StampHistoryRowNow(HistoryRow* row);
+
+// Whether the history already holds a "check" row of the battery on the
+// local calendar day of day.
+bool HasCheckRowOnDay(const std::vector<HistoryRow>& rows, UINT battery, const SYSTEMTIME& day);
+
 // A refresh as the history shows it: the full-charge capacity at its start
 // and at its end.
 struct RefreshRecord {
@@ -81,6 +97,13 @@ struct FadeForecast {
     WORD replacementYear = 0;        // month the capacity is expected to reach
     WORD replacementMonth = 0;       // the level the diagnosis advises replacing at
 };
+// The design capacity's share the diagnosis calls good is the
+// "BatteryLifeRate" setting's; the two-argument form reads it.
 FadeForecast ForecastFade(const std::vector<HistoryRow>& rows, UINT battery);
+FadeForecast ForecastFade(const std::vector<HistoryRow>& rows, UINT battery, DWORD dwLifeRate);
+
+// The highest full-charge capacity at which the diagnosis no longer calls
+// the battery good (and advises replacing it); 0 without a design capacity.
+DWORD ReplacementLevelMwh(DWORD dwDesignMwh, DWORD dwLifeRate);
 
 } // namespace zbhistory

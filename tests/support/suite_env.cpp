@@ -7,7 +7,8 @@ namespace {
 
 const wchar_t kSuiteKey[] = L"SOFTWARE\\ZEL\\VADOvur";
 const wchar_t* const kLogFiles[] = {L"vadovur_refresh.log", L"vadovur_error.log",
-                                    L"vadovur_progress_01.log", L"vadovur_progress_02.log"};
+                                    L"vadovur_progress_01.log", L"vadovur_progress_02.log",
+                                    L"vadovur_history.csv"};
 
 std::wstring CommonAppData() {
     wchar_t dir[MAX_PATH] = {};

@@ -11,7 +11,8 @@
 
 namespace testenv {
 
-// Deletes SOFTWARE\ZEL\VADOvur from both hives and the suite's log files.
+// Deletes SOFTWARE\ZEL\VADOvur from both hives and the suite's log files
+// (the battery history among them).
 void CleanSuiteState();
 
 // Fixture for every test that touches the registry or the log folder: it
