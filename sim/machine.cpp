@@ -18,7 +18,7 @@ const wchar_t kSettingsKey[] = L"SOFTWARE\\ZEL\\VADOvur\\Refresh";
 const wchar_t kNotChargeLimitValue[] = L"NotChargeLimit";
 
 constexpr uint32_t kMagic = 0x4D53425A; // "ZBSM"
-constexpr uint32_t kVersion = 2;        // raised with every change of the layout
+constexpr uint32_t kVersion = 3;        // raised with every change of the layout
 constexpr DWORD kLockTimeoutMs = 10000;
 
 // The file's layout. lastUpdate is the wall-clock time (FILETIME ticks) up

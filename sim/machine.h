@@ -48,6 +48,25 @@ constexpr double kMaxCatchUpSeconds = 2.0 * 24 * 3600;
 constexpr double kMaxSpeed = 100000.0;
 constexpr uint32_t kDefaultNotChargeLimit = 5;
 
+// The gauge model. The cells hold trueCapacity; the firmware's gauge reports
+// fullChargeCapacity, and the physics runs on what the gauge reports (the
+// remaining charge is a share of it). The gauge learns the real capacity
+// only from a whole cycle: a discharge down to the firmware's end of
+// discharge (refreshEndPercent, by the machine's load or by a refresh
+// discharge) followed by a charge to full sets fullChargeCapacity to
+// trueCapacity. Each partial cycle instead (a charge that begins after a
+// discharge which stopped above that end) lets the gauge's error grow by
+// kGaugeDriftPercent of trueCapacity in the direction it already has, up to
+// kGaugeMaxDriftPercent. A gauge without error stays exact, so a battery
+// whose trueCapacity is 0 ("as the gauge says", the default) never drifts
+// and never jumps.
+constexpr double kGaugeDriftPercent = 1.0;
+constexpr double kGaugeMaxDriftPercent = 20.0;
+// Battery::gaugeState bits.
+constexpr uint32_t kGaugeDischarged = 1; // discharged since the last charge began
+constexpr uint32_t kGaugeReachedEnd = 2; // ... and down to the end of discharge
+constexpr uint32_t kGaugeLearning = 4;   // a charge to full now completes a relearn
+
 // One battery slot as the firmware knows it. Plain data, stored as is in
 // the shared file: fixed sizes only.
 struct Battery {
@@ -70,6 +89,8 @@ struct Battery {
     uint32_t health;              // firmware health word (0, 10, 20)
     uint32_t chargeLatched;       // charger stopped at its limit; set by the physics
     uint32_t reserved;            // keeps the record free of padding
+    uint32_t trueCapacity;        // mWh the cells hold; 0: what the gauge reports
+    uint32_t gaugeState;          // kGauge* bits; set by the physics
     double remaining;             // mWh
     double temperature;           // 0.1 K
     double rate;                  // mW: > 0 charging, < 0 discharging; set by the physics

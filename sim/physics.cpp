@@ -75,6 +75,59 @@ void ComputeRates(Machine& m) {
     }
 }
 
+// The gauge's error grows by one step of kGaugeDriftPercent, away from the
+// true capacity in the direction it already points, to at most
+// kGaugeMaxDriftPercent (an error set up beyond that stays as it is). The
+// charge keeps its share of the capacity, as a gauge rescales it.
+void DriftGauge(Battery& b) {
+    if (b.trueCapacity == 0 || b.fullChargeCapacity == b.trueCapacity)
+        return;
+    const double truth = b.trueCapacity;
+    const double error = b.fullChargeCapacity - truth;
+    const double step = truth * kGaugeDriftPercent / 100.0;
+    const double bound = truth * kGaugeMaxDriftPercent / 100.0;
+    if (fabs(error) >= bound)
+        return;
+    double next = error > 0 ? error + step : error - step;
+    if (next > bound)
+        next = bound;
+    if (next < -bound)
+        next = -bound;
+    double fcc = floor(truth + next + 0.5);
+    const double most = b.designCapacity + b.designCapacity / 2;
+    if (fcc > most)
+        fcc = most;
+    if (fcc < 1.0)
+        fcc = 1.0;
+    const double share = Fraction(b);
+    b.fullChargeCapacity = static_cast<uint32_t>(fcc);
+    b.remaining = b.fullChargeCapacity * (share > 1.0 ? 1.0 : share);
+}
+
+// A charge begins: after a discharge down to the end of discharge the gauge
+// learns at the coming full charge; after any other discharge it drifts.
+void BeginCharge(Battery& b) {
+    if (!(b.gaugeState & kGaugeDischarged))
+        return;
+    if (b.gaugeState & kGaugeReachedEnd) {
+        b.gaugeState |= kGaugeLearning;
+    } else {
+        b.gaugeState &= ~kGaugeLearning;
+        DriftGauge(b);
+    }
+    b.gaugeState &= ~(kGaugeDischarged | kGaugeReachedEnd);
+}
+
+// A charge reached full after a whole discharge: the gauge now knows the
+// cells.
+void CompleteRelearn(Battery& b) {
+    b.gaugeState &= ~kGaugeLearning;
+    if (b.trueCapacity == 0)
+        return;
+    b.fullChargeCapacity = b.trueCapacity;
+    b.remaining = b.fullChargeCapacity;
+}
+
 void Integrate(Machine& m, double dt) {
     for (uint32_t i = 0; i < kBatterySlots; ++i) {
         Battery& b = m.battery[i];
@@ -83,12 +136,15 @@ void Integrate(Machine& m, double dt) {
             const double energy = b.rate * dt / 3600.0;
             if (b.rate > 0.0) {
                 heat = kChargeHeat * b.rate / ChargePowerMax(b);
+                BeginCharge(b);
                 const double limit = ChargeLimitPercent(b.chargeMode, m.notChargeLimit);
                 const double stop = b.fullChargeCapacity * (limit / 100.0);
                 b.remaining += energy;
                 if (b.remaining >= stop) {
                     b.remaining = stop;
                     b.chargeLatched = 1;
+                    if (limit >= 100.0 && (b.gaugeState & kGaugeLearning))
+                        CompleteRelearn(b);
                 }
             } else {
                 heat = kDischargeHeat * -b.rate / DischargePower(b);
@@ -99,6 +155,10 @@ void Integrate(Machine& m, double dt) {
                     b.dischargedEnergy -= b.fullChargeCapacity;
                     ++b.cycleCount;
                 }
+                // A charge begun and stopped short of full relearns nothing.
+                b.gaugeState = (b.gaugeState | kGaugeDischarged) & ~kGaugeLearning;
+                if (Fraction(b) * 100.0 <= m.refreshEndPercent)
+                    b.gaugeState |= kGaugeReachedEnd;
                 // The firmware ends its refresh discharge near empty; charging
                 // stays held off until CHGC is set again.
                 if (!b.adpc && Fraction(b) * 100.0 <= m.refreshEndPercent)

@@ -409,6 +409,8 @@ const FieldDef kFields[] = {
     {L"design", true, L"design capacity, mWh",
      [](const FieldContext& c) { return c.U32(&c.battery->designCapacity); }},
     {L"fcc", true, L"full-charge capacity, mWh (remaining is cut to it)", SetFcc},
+    {L"truecap", true, L"capacity the cells really hold, mWh (0: as fcc; see the gauge model)",
+     [](const FieldContext& c) { return c.U32(&c.battery->trueCapacity); }},
     {L"cycles", true, L"charge cycle count",
      [](const FieldContext& c) { return c.U32(&c.battery->cycleCount); }},
     {L"voltage", true, L"design voltage, mV",
@@ -527,6 +529,10 @@ DWORD Validate(const Machine& m, wchar_t* error, size_t cchError) {
             return Fail(error, cchError,
                         L"battery %u: fcc %u mWh is more than 1.5 times the design %u mWh", n,
                         b.fullChargeCapacity, b.designCapacity);
+        if (b.trueCapacity > b.designCapacity + b.designCapacity / 2)
+            return Fail(error, cchError,
+                        L"battery %u: truecap %u mWh is more than 1.5 times the design %u mWh", n,
+                        b.trueCapacity, b.designCapacity);
         if (!(b.remaining >= 0.0 && b.remaining <= b.fullChargeCapacity))
             return Fail(error, cchError,
                         L"battery %u: remaining %.0f mWh is not within 0 to fcc %u mWh", n,

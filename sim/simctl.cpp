@@ -96,7 +96,13 @@ int Help() {
             L"  80 %), about 3 h from full to empty; charge modes 80 and 50 stop there,\n"
             L"  NotChargeLimit (registry, default 5) holds charging, 0 and 128+ charge\n"
             L"  fully. ADPC 0 discharges even on AC; the firmware sets ADPC again at 3 %\n"
-            L"  (refreshend). Time runs lazily: whoever reads the machine advances it.\n";
+            L"  (refreshend). Time runs lazily: whoever reads the machine advances it.\n"
+            L"  Cycles count each fcc's worth of discharge.\n"
+            L"\n"
+            L"gauge: fcc is what the gauge reports, truecap what the cells hold (0: the\n"
+            L"  same). A discharge down to refreshend followed by a charge to full sets\n"
+            L"  fcc to truecap; a charge after a shallower discharge lets the gauge's\n"
+            L"  error grow by 1 % of truecap, up to 20 %. An exact gauge stays exact.\n";
     Out(text);
     return kExitOk;
 }
@@ -162,8 +168,9 @@ std::wstring StatusText(const sim::Machine& m, const wchar_t* path) {
                                 b.present ? L"present" : L"absent", Name(b).c_str(),
                                 Chemistry(b).c_str(), b.serial, b.tag);
         text += sim::FormatText(
-            L"  %u %% (%.0f of %u mWh, design %u), %s %+.0f mW, %.1f C, cycles %u\n",
-            HeldPercent(b), b.remaining, b.fullChargeCapacity, b.designCapacity, activity, b.rate,
+            L"  %u %% (%.0f of %u mWh, design %u, true %u), %s %+.0f mW, %.1f C, cycles %u\n",
+            HeldPercent(b), b.remaining, b.fullChargeCapacity, b.designCapacity,
+            b.trueCapacity ? b.trueCapacity : b.fullChargeCapacity, activity, b.rate,
             Celsius(b.temperature), b.cycleCount);
         text += sim::FormatText(
             L"  charge mode %u, ADPC %u, CHGC %u, mode support %u, protect %u, "
@@ -212,7 +219,7 @@ std::wstring StatusJson(const sim::Machine& m, const wchar_t* path) {
         j += sim::FormatText(
             L", \"serial\": %u, \"manufactured\": \"%s\", \"manufacturedWord\": %u, "
             L"\"startdate\": \"%s\", \"startdateWord\": %u, \"protectflag\": %u, "
-            L"\"design\": %u, \"fcc\": %u, \"cycles\": %u, \"voltage\": %u, "
+            L"\"design\": %u, \"fcc\": %u, \"truecap\": %u, \"cycles\": %u, \"voltage\": %u, "
             L"\"remaining\": %.1f, \"percent\": %u, \"temperature\": %.1f, "
             L"\"chargemode\": %u, \"adpc\": %u, \"chgc\": %u, \"modesupport\": %u, "
             L"\"protect\": %u, \"health\": %u, \"charging\": %u, \"discharging\": %u, "
@@ -220,10 +227,11 @@ std::wstring StatusJson(const sim::Machine& m, const wchar_t* path) {
             b.serial, FatDateText(b.manufactureDate).c_str(), b.manufactureDate,
             DateText(b.startDate).c_str(), b.startDate,
             (b.startDate & START_DATE_PROTECT_FLAG) ? 1u : 0u, b.designCapacity,
-            b.fullChargeCapacity, b.cycleCount, b.designVoltage, b.remaining, HeldPercent(b),
-            b.temperature, b.chargeMode, b.adpc, b.chgc, b.chargeModeSupported, b.protectSupported,
-            b.health, sim::IsCharging(b) ? 1u : 0u, sim::IsDischarging(b) ? 1u : 0u, b.rate,
-            b.chargeLatched, i + 1 < sim::kBatterySlots ? L"," : L"");
+            b.fullChargeCapacity, b.trueCapacity, b.cycleCount, b.designVoltage, b.remaining,
+            HeldPercent(b), b.temperature, b.chargeMode, b.adpc, b.chgc, b.chargeModeSupported,
+            b.protectSupported, b.health, sim::IsCharging(b) ? 1u : 0u,
+            sim::IsDischarging(b) ? 1u : 0u, b.rate, b.chargeLatched,
+            i + 1 < sim::kBatterySlots ? L"," : L"");
     }
     return j + L"  ]\n}\n";
 }

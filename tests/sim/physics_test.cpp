@@ -207,6 +207,53 @@ TEST(SimPhysics, CyclesCountPerFullChargeDischargedAndHugeStepsStayBounded) {
     EXPECT_EQ(cycles + 1, Main(m).cycleCount);
 }
 
+// The gauge drifts with each charge after a shallow discharge, boundedly,
+// and a discharge to the firmware's end followed by a full charge sets it to
+// what the cells hold; a charge stopped short of full relearns nothing, and
+// a battery without a true capacity of its own never moves.
+TEST(SimPhysics, GaugeDriftsWithPartialCyclesAndRelearnsOnAWholeOne) {
+    sim::Machine m = Profile(L"one");
+    sim::Battery& b = Main(m);
+    const uint32_t fcc = b.fullChargeCapacity; // 48000 mWh
+    b.trueCapacity = fcc + 2400;               // the gauge reads 5 % low
+    auto partialCycle = [&](sim::Machine& x) {
+        x.acOnline = 0;
+        RunUntil(x, [](sim::Machine& y) { return sim::RemainingPercent(y.battery[0]) <= 60; });
+        x.acOnline = 1;
+        RunUntil(x, [](sim::Machine& y) { return !sim::IsCharging(y.battery[0]); });
+    };
+    partialCycle(m);
+    const uint32_t step = (fcc + 2400) / 100; // 1 % of the true capacity
+    EXPECT_EQ(fcc - step, b.fullChargeCapacity);
+    EXPECT_EQ(100u, sim::RemainingPercent(b));
+    for (int i = 0; i < 30; ++i)
+        partialCycle(m);
+    EXPECT_EQ((fcc + 2400) * 8 / 10, b.fullChargeCapacity); // bounded at 20 % off
+    EXPECT_EQ(12u + 12u, b.cycleCount);                     // 31 discharges of 40 %: 12 fcc's worth
+
+    // Down to the firmware's end, then charged only to 80 %: no relearn.
+    b.adpc = 0;
+    ASSERT_GE(RunUntil(m, [](sim::Machine& x) { return x.battery[0].adpc == 1; }), 0.0);
+    b.chargeMode = 80;
+    RunUntil(m, [](sim::Machine& x) { return !sim::IsCharging(x.battery[0]); });
+    EXPECT_EQ((fcc + 2400) * 8 / 10, b.fullChargeCapacity);
+    // The whole refresh: down to the end, then full.
+    b.chargeMode = 0;
+    b.adpc = 0;
+    ASSERT_GE(RunUntil(m, [](sim::Machine& x) { return x.battery[0].adpc == 1; }), 0.0);
+    ASSERT_GE(RunUntil(m, [](sim::Machine& x) { return x.battery[0].chargeLatched != 0; }), 0.0);
+    EXPECT_EQ(fcc + 2400, b.fullChargeCapacity);
+    EXPECT_DOUBLE_EQ(fcc + 2400.0, b.remaining);
+
+    // No true capacity of its own: the same cycles leave the gauge alone.
+    sim::Machine plain = Profile(L"one");
+    partialCycle(plain);
+    plain.battery[0].adpc = 0;
+    RunUntil(plain, [](sim::Machine& x) { return x.battery[0].adpc == 1; });
+    RunUntil(plain, [](sim::Machine& x) { return !sim::IsCharging(x.battery[0]); });
+    EXPECT_EQ(fcc, plain.battery[0].fullChargeCapacity);
+}
+
 TEST(SimPhysics, PowerStatusFlagsFollowThePercentage) {
     sim::Machine m = Profile(L"one");
     SYSTEM_POWER_STATUS s;
