@@ -560,6 +560,64 @@ bool HasCheckRowOnDay(const std::vector<HistoryRow>& rows, UINT battery, const S
     return false;
 }
 
+HRESULT MakeBatteryRow(CBattery& battery, HistoryEvent event, HistoryRow* row) {
+    if (IsNullArg(row, L"zbhistory::MakeBatteryRow", __LINE__, L"row"))
+        return E_POINTER;
+    BATTERY_INFORMATION info = {};
+    const HRESULT hr = battery.GetBatteryInformation(&info);
+    if (FAILED(hr)) {
+        WriteLog(L"zbhistory::MakeBatteryRow", __LINE__,
+                 L"Fail to GetBatteryInformation() of battery %u. hr: %08x.\n", battery.GetBattNo(),
+                 hr);
+        return hr;
+    }
+    HistoryRow made;
+    StampHistoryRowNow(&made);
+    made.battery = battery.GetBattNo();
+    made.id = battery.GetOWNID();
+    made.event = event;
+    made.designMwh = info.DesignedCapacity;
+    made.fullChargeMwh =
+        info.FullChargedCapacity == BATTERY_UNKNOWN_CAPACITY ? 0 : info.FullChargedCapacity;
+    made.cycles = info.CycleCount;
+    DWORD health = 0;
+    if (FAILED(battery.AslMethodHealth(&health)))
+        health = HealthFromFullChargeRatio(
+            CalcFullChargeRatio(made.designMwh, made.fullChargeMwh, GetRegBatteryLifeRate()));
+    made.health = health;
+    *row = made;
+    return S_OK;
+}
+
+HRESULT AppendToHistory(const HistoryRow& row) {
+    wchar_t path[MAX_PATH] = {};
+    HRESULT hr = GetHistoryPath(path, ARRAYSIZE(path));
+    if (SUCCEEDED(hr))
+        hr = AppendHistoryRow(path, row);
+    if (FAILED(hr))
+        WriteLog(L"zbhistory::AppendToHistory", __LINE__,
+                 L"Fail to add a history row of battery %u. hr: %08x.\n", row.battery, hr);
+    return hr;
+}
+
+HRESULT RecordDailyCheck(CBattery& battery) {
+    HistoryRow row;
+    HRESULT hr = MakeBatteryRow(battery, HistoryEvent::Check, &row);
+    if (FAILED(hr))
+        return hr;
+    wchar_t path[MAX_PATH] = {};
+    hr = GetHistoryPath(path, ARRAYSIZE(path));
+    if (FAILED(hr))
+        return hr;
+    std::vector<HistoryRow> rows;
+    hr = ReadHistory(path, &rows);
+    if (FAILED(hr))
+        return hr;
+    if (HasCheckRowOnDay(rows, row.battery, row.time))
+        return S_FALSE;
+    return AppendToHistory(row);
+}
+
 std::vector<RefreshRecord> RefreshRecordsOf(const std::vector<HistoryRow>& rows, UINT battery) {
     std::vector<RefreshRecord> records;
     // A start without an end is a refresh still running (or one whose

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+class CBattery;
+
 namespace zbhistory {
 
 constexpr wchar_t HISTORY_FILE_NAME[] = L"vadovur_history.csv";
@@ -71,8 +73,24 @@ void StampHistoryRowNow(HistoryRow* row);
 // local calendar day of day.
 bool HasCheckRowOnDay(const std::vector<HistoryRow>& rows, UINT battery, const SYSTEMTIME& day);
 
+// A row of the battery as it is now: capacities and cycle count from the
+// standard battery information (so also where the firmware's own methods
+// are missing), the battery's own id, and the firmware's health word (where
+// the firmware has no health method, the diagnosis's grade of the standard
+// capacities). Fails when the standard information cannot be read.
+HRESULT MakeBatteryRow(CBattery& battery, HistoryEvent event, HistoryRow* row);
+
+// Appends the row to the history file at GetHistoryPath.
+HRESULT AppendToHistory(const HistoryRow& row);
+
+// The routine check's row: appended unless the battery has one of today
+// already. S_FALSE when it had.
+HRESULT RecordDailyCheck(CBattery& battery);
+
 // A refresh as the history shows it: the full-charge capacity at its start
-// and at its end.
+// and at its end. Each "refresh-start" row pairs with the battery's next
+// "refresh-end" row; a start without an end (a refresh still running, or
+// one whose program died) is no record, nor is an end without a start.
 struct RefreshRecord {
     UINT battery = 0;
     SYSTEMTIME started = {};
@@ -85,9 +103,14 @@ struct RefreshRecord {
 };
 std::vector<RefreshRecord> RefreshRecordsOf(const std::vector<HistoryRow>& rows, UINT battery);
 
-// The fade of the full-charge capacity, fitted over the "check" rows since
-// the battery's last refresh end; enough only with at least
-// FORECAST_MIN_DAYS days of them.
+// The fade of the full-charge capacity: a least-squares line through the
+// "check" rows of the battery now in the bay (the id of its newest row)
+// since its last completed refresh, when the gauge last learnt the cells
+// (an aborted refresh, a "refresh-end" row with a status, taught it
+// nothing); enough only when those rows span FORECAST_MIN_DAYS days. The
+// month is the one in which the line reaches ReplacementLevelMwh of the
+// newest row's design capacity, at the earliest the newest row's month; a
+// level more than a hundred years ahead is no forecast.
 constexpr int FORECAST_MIN_DAYS = 30;
 struct FadeForecast {
     bool enough = false;

@@ -87,11 +87,18 @@ struct MainApp {
 bool HasArguments(const CommandLineMap& args);
 
 // What a first instance does with its command line.
-enum class FirstInstanceAction { Import, Export, StartNormally, StartAfterInvalidOption };
+enum class FirstInstanceAction { Import, Export, Report, StartNormally, StartAfterInvalidOption };
 FirstInstanceAction DecideFirstInstance(const CommandLineMap& args);
 
 // What a second instance does before it exits.
-enum class SecondInstanceAction { Nothing, ShowRefresh, ShowComplete, ScreenOpen, InvalidOption };
+enum class SecondInstanceAction {
+    Nothing,
+    ShowRefresh,
+    ShowComplete,
+    ScreenOpen,
+    InvalidOption,
+    Report
+};
 SecondInstanceAction DecideSecondInstance(const CommandLineMap& args);
 
 // 0 when the path of "/import" or "/export" may be handed on, else
@@ -100,6 +107,18 @@ DWORD CheckConfigPath(LPCWSTR lpszPath);
 
 // Console message for an import's or export's result; 0 for none.
 UINT ConsoleMessageForResult(DWORD dwResult, bool bImport, bool bEmptyPath);
+
+// "/report <path>": the battery history as a file, by the path's extension:
+// ".csv" copies every row under the same header, ".html" is the page of
+// WriteHistoryHtmlReport. Reads the history at lpszHistoryPath. 0, or
+//   ERROR_BAD_PATHNAME   as CheckConfigPath
+//   ERROR_BAD_FORMAT     any other extension (nothing is written)
+//   ERROR_READ_FAULT     the history could not be read
+//   else the error of writing the report.
+DWORD WriteHistoryReport(LPCWSTR lpszPath, LPCWSTR lpszHistoryPath);
+
+// Console message for a report's result; 0 for none.
+UINT ConsoleMessageForReport(DWORD dwResult, bool bEmptyPath);
 
 // 1 unless "/icon" was given and the main window has never been shown.
 int IsWindowShowMode(const MainApp& app);

@@ -66,6 +66,12 @@
 #define IDS_CONFIG_READ_FAILED 230
 // "/import" refused, and the charge mode dialog's OK, while a refresh runs.
 #define IDS_MODE_LOCKED_BY_REFRESH 234
+// Console messages of "/report".
+#define IDS_REPORT_NO_PATH 236
+#define IDS_REPORT_BAD_TYPE 237
+#define IDS_REPORT_READ_FAILED 238
+#define IDS_REPORT_CREATE_FAILED 239
+#define IDS_REPORT_FAILED 240
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -43,12 +43,17 @@ FirstInstanceAction DecideFirstInstance(const CommandLineMap& args) {
         return FirstInstanceAction::Import;
     if (HasSwitch(args, L"/export"))
         return FirstInstanceAction::Export;
+    if (HasSwitch(args, L"/report"))
+        return FirstInstanceAction::Report;
     if (HasArguments(args) && !HasAnySwitch(args, kAcceptedSwitches))
         return FirstInstanceAction::StartAfterInvalidOption;
     return FirstInstanceAction::StartNormally;
 }
 
 SecondInstanceAction DecideSecondInstance(const CommandLineMap& args) {
+    // A report only reads the history: the running screen is no obstacle.
+    if (HasSwitch(args, L"/report"))
+        return SecondInstanceAction::Report;
     if (HasSwitch(args, L"/icon"))
         return SecondInstanceAction::ShowRefresh;
     if (HasSwitch(args, L"/comp"))

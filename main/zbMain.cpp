@@ -1,12 +1,14 @@
 // zbMain.exe: the main screen. One instance per session; a second one hands
 // its request to the first by window message and ends. "/import" and
-// "/export" copy the charge modes to or from a file without a window.
+// "/export" copy the charge modes to or from a file without a window;
+// "/report" writes the battery history out, in either instance.
 #include <windows.h>
 
 #include <commctrl.h>
 #include <locale.h>
 #include <objbase.h>
 
+#include "battery/history.h"
 #include "common/handles.h"
 #include "common/help.h"
 #include "common/log.h"
@@ -21,9 +23,24 @@ using namespace zbmain;
 
 namespace {
 
+// "/report": the report, and the console message of a failure.
+void RunReportCommand(HINSTANCE hInstance, const CommandLineMap& args) {
+    const std::wstring& path = args.at(L"/report");
+    wchar_t history[MAX_PATH] = {};
+    const HRESULT hr = zbhistory::GetHistoryPath(history, ARRAYSIZE(history));
+    const DWORD result = WriteHistoryReport(path.c_str(), SUCCEEDED(hr) ? history : nullptr);
+    const UINT message = ConsoleMessageForReport(result, path.empty());
+    if (message)
+        WriteConsoleMessage(hInstance, message);
+}
+
 void RunSecondInstance(HINSTANCE hInstance) {
     CommandLineMap args;
     ParseCommandLine(args);
+    if (DecideSecondInstance(args) == SecondInstanceAction::Report) {
+        RunReportCommand(hInstance, args);
+        return;
+    }
     HWND hRunning = FindWindowW(MAIN_WINDOW_CLASS, nullptr);
     if (!hRunning)
         return;
@@ -40,6 +57,7 @@ void RunSecondInstance(HINSTANCE hInstance) {
     case SecondInstanceAction::InvalidOption:
         WriteConsoleMessage(hInstance, IDS_INVALID_OPTION);
         break;
+    case SecondInstanceAction::Report:
     case SecondInstanceAction::Nothing:
         break;
     }
@@ -108,6 +126,10 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     case FirstInstanceAction::Export:
         RunConfigCommand(hInstance, args, DecideFirstInstance(args) == FirstInstanceAction::Import,
                          batteries);
+        CoUninitialize();
+        return 0;
+    case FirstInstanceAction::Report:
+        RunReportCommand(hInstance, args);
         CoUninitialize();
         return 0;
     case FirstInstanceAction::StartAfterInvalidOption:

@@ -295,6 +295,38 @@ void StartCloseTimer(HWND hWnd, RefreshPhaseState* pState) {
     pState->closeTimerRunning = true;
 }
 
+void RecordRefreshStart(RefreshPhaseState* pState) {
+    if (!pState || !pState->battery)
+        return;
+    pState->historyOpen = true;
+    zbhistory::HistoryRow& row = pState->historyStart;
+    row = zbhistory::HistoryRow();
+    row.battery = pState->battery->GetBattNo();
+    if (FAILED(zbhistory::MakeBatteryRow(*pState->battery, zbhistory::HistoryEvent::RefreshStart,
+                                         &row)))
+        return;
+    zbhistory::AppendToHistory(row);
+}
+
+void RecordRefreshEnd(RefreshPhaseState* pState, LONG status) {
+    if (!pState || !pState->historyOpen || !pState->battery)
+        return;
+    pState->historyOpen = false;
+    zbhistory::HistoryRow row;
+    if (FAILED(zbhistory::MakeBatteryRow(*pState->battery, zbhistory::HistoryEvent::RefreshEnd,
+                                         &row))) {
+        // Nothing was read at the start either: there is no row to give.
+        if (pState->historyStart.time.wYear == 0)
+            return;
+        row = pState->historyStart;
+        row.event = zbhistory::HistoryEvent::RefreshEnd;
+        zbhistory::StampHistoryRowNow(&row);
+    }
+    row.hasStatus = status != REFRESH_STATUS_COMPLETED;
+    row.status = static_cast<DWORD>(status);
+    zbhistory::AppendToHistory(row);
+}
+
 bool IsAbortNews(const RefreshPhaseState& state, LONG status) {
     // The first abort is the outcome; what follows from it (an unplugged
     // adapter makes the battery look odd, say) must not replace it. Only a
@@ -314,6 +346,7 @@ void ReportRefreshAbort(HWND hWnd, CPipeToDlg* pPipe, RefreshPhaseState* pState,
     }
     pState->aborted = true;
     pState->abortStatus = status;
+    RecordRefreshEnd(pState, status);
     if (CheckSchedulerUser() != PIPE_USER_SAME)
         SetLastRefreshStatus(hWnd, static_cast<DWORD>(status));
     if (pPipe)
@@ -390,6 +423,7 @@ HRESULT ProcFirstCHGC(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery, RefreshP
         WriteLog(L"ProcFirstCHGC", __LINE__, L"リフレッシュを開始します battery = %d\n",
                  pState->live.battery.load());
         WriteProgressLog(pState->live.battery, kProgressInformation, L"Start refreshing.");
+        RecordRefreshStart(pState);
     }
     ArmTickTimer(hWnd, kTickAfterStartMs);
     return hrStart;
@@ -591,6 +625,7 @@ HRESULT ProcComplete(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery, RefreshPh
     WriteLog(L"ProcComplete", __LINE__, L"ProcComplete: start!mode = %d,bFinish = %d",
              pState->live.mode.load(), bFinish ? 1 : 0);
 
+    RecordRefreshEnd(pState, REFRESH_STATUS_COMPLETED);
     SYSTEMTIME today = {};
     GetLocalTime(&today);
     hr = pBattery->SetLastRefreshDay(&today);

@@ -34,6 +34,9 @@ constexpr LONG REFRESH_STATUS_RELEASED_BATTERY_REMOVED = 4; // its charge mode w
 constexpr LONG REFRESH_STATUS_AC_UNPLUGGED = 5;
 constexpr LONG REFRESH_STATUS_RESUMED = 6; // slept while discharging or cooling down
 constexpr LONG REFRESH_STATUS_FAILED = 7;  // unreadable state, or a phase failed
+// Only in the battery history, never stored: the tool was closed during a
+// refresh without an abort (the main screen's stop, a shutdown).
+constexpr LONG REFRESH_STATUS_STOPPED = 8;
 
 // ---------------------------------------------------------------------------
 // Phase handlers. Each marks the mode -1 first and returns E_POINTER with
@@ -84,6 +87,13 @@ bool PrepareBatteryChargeModes(HWND hWnd, RefreshPhaseState* pState, LPCWSTR lps
 // Switches the firmware's refresh off (ADPC 1, pause, CHGC 1).
 // 0 on success, 2 when ADPC failed (CHGC is then not tried), 1 when CHGC failed.
 DWORD EndRefresh(CBattery* pBattery);
+
+// The battery history's rows of a refresh. The start row is written when
+// the discharge begins; the end row once after it, with the status unless
+// the refresh completed. A row that cannot be written is logged; the
+// refresh goes on.
+void RecordRefreshStart(RefreshPhaseState* pState);
+void RecordRefreshEnd(RefreshPhaseState* pState, LONG status);
 
 // Starts the close timer (timer 3), unless it already runs: the window
 // closes at most REFRESH_CLOSE_TIMEOUT_MS after the first error, however

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "battery/history.h"
 #include "ipc/pipe.h"
 #include "refresh/brightness.h"
 #include "refresh/power_plan.h"
@@ -53,6 +54,12 @@ struct RefreshPhaseState {
     CoolDownClock coolDown1[2]; // by battery number - 1
     CoolDownClock coolDown2[2];
     bool chargingSeen = false; // CHARGING2 has found this battery charging
+
+    // The battery's discharge began and its "refresh-start" history row was
+    // written (or tried): its "refresh-end" row is due, once. The start row
+    // stands in for figures the end can no longer read (a battery taken out).
+    bool historyOpen = false;
+    zbhistory::HistoryRow historyStart;
 };
 
 // The refresh window's own objects, created with the window.

@@ -341,6 +341,8 @@ void OnRefreshEnd(HWND hWnd, RefreshWindowState& state) {
     const bool xp = IsWindowsXP() != FALSE;
     RefreshPhaseState& phase = state.phase;
     WriteLog(L"WndProc", __LINE__, L"リフレッシュ終了処理を行います。\n");
+    // Closed in the middle of a refresh that neither completed nor aborted.
+    RecordRefreshEnd(&phase, REFRESH_STATUS_STOPPED);
     if (phase.battery) {
         const DWORD stage = EndRefresh(phase.battery);
         if (stage != 0)

@@ -5,6 +5,7 @@
 #include "sched/sched.h"
 
 #include "battery/battery.h"
+#include "battery/history.h"
 #include "common/handles.h"
 #include "common/log.h"
 #include "common/notify_icon.h"
@@ -271,6 +272,16 @@ void RunDaySetting(HWND hWnd, SchedState& state) {
     // Fresh battery objects for every run: a battery may have been swapped
     // since the last one.
     CBatteryArray batteries;
+    // The day's history row comes first: the warnings below may end the run.
+    for (UINT battNo = 1; battNo <= 2; ++battNo) {
+        CBattery* pBattery = batteries.GetBattery(battNo);
+        if (!pBattery)
+            continue;
+        const HRESULT hr = zbhistory::RecordDailyCheck(*pBattery);
+        if (FAILED(hr))
+            WriteLog(L"StartDaySetting", __LINE__,
+                     L"Fail to RecordDailyCheck() of battery %u. hr: %08x.", battNo, hr);
+    }
     bool bWarned = false;
     for (UINT battNo = 1; battNo <= 2; ++battNo) {
         CBattery* pBattery = batteries.GetBattery(battNo);

@@ -2,6 +2,7 @@
 // command line's console messages, and the read-me on the first start.
 #include "main_ui_support.h"
 
+#include "battery/history.h"
 #include "battery/refresh_repair.h"
 #include "common/handles.h"
 #include "common/settings.h"
@@ -266,4 +267,55 @@ TEST_F(MainScreenTest, AnExportThatWroteNothingIsAnError) {
     }
     EXPECT_NE(L"", messages[0]);
     EXPECT_EQ(messages[0], messages[1]);
+}
+
+// "/report <file>.csv" copies the history's whole rows (a torn last row left
+// out), with or without a running screen; other types, no path and a folder
+// that is not there are refused on the console.
+TEST_F(MainScreenTest, ReportCopiesTheHistoryAsCsvAndRefusesWhatItCannotWrite) {
+    SetUpMachine(L"one");
+    const std::wstring history = testenv::LogPath(zbhistory::HISTORY_FILE_NAME);
+    zbhistory::HistoryRow row;
+    row.time = testenv::MakeTime(2026, 11, 2, 9, 30);
+    row.utcOffsetMinutes = 540;
+    row.battery = 1;
+    row.id = L"BAT-20240305-0001";
+    row.designMwh = 50000;
+    row.fullChargeMwh = 48000;
+    ASSERT_EQ(S_OK, zbhistory::AppendHistoryRow(history.c_str(), row));
+    row.event = zbhistory::HistoryEvent::RefreshStart;
+    ASSERT_EQ(S_OK, zbhistory::AppendHistoryRow(history.c_str(), row));
+    const std::vector<unsigned char> whole = testenv::ReadFileBytes(history);
+    {
+        zb::UniqueHandle torn(
+            CreateFileW(history.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(torn.IsValid());
+        const char cut[] = "2026-11-03T09:30:00+09:00,1,BAT";
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(torn.Get(), cut, sizeof(cut) - 1, &written, nullptr));
+    }
+    const std::wstring file = TempFile(L"zbmain_report.csv");
+    DeleteFileW(file.c_str());
+    int code = -1;
+    EXPECT_EQ(L"", RunToEnd(L"/report \"" + file + L"\"", &code));
+    EXPECT_EQ(0, code);
+    EXPECT_EQ(whole, testenv::ReadFileBytes(file));
+
+    const std::wstring text = TempFile(L"zbmain_report.txt");
+    DeleteFileW(text.c_str());
+    EXPECT_NE(
+        std::wstring::npos,
+        RunToEnd(L"/report \"" + text + L"\"").find(L"レポートファイルの拡張子は .csv か .html"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(text.c_str()));
+    EXPECT_NE(std::wstring::npos,
+              RunToEnd(L"/report").find(L"レポートファイルのパスは指定していません。"));
+    EXPECT_NE(std::wstring::npos, RunToEnd(L"/report \"" + TempFile(L"zb_none\\r.csv") + L"\"")
+                                      .find(L"レポートファイルの作成に失敗しました。"));
+
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    DeleteFileW(file.c_str());
+    EXPECT_EQ(L"", RunToEnd(L"/report \"" + file + L"\"", &code));
+    EXPECT_EQ(whole, testenv::ReadFileBytes(file));
+    DeleteFileW(file.c_str());
 }

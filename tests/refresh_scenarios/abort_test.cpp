@@ -89,6 +89,13 @@ TEST_F(RefreshAbortTest, UnpluggingTheAdapterMidDischargeStoresFiveAndCleansUp) 
     EXPECT_EQ(80u, ReadBattery(1).chargeMode);
     EXPECT_EQ(50u, ReadBattery(2).chargeMode);
     ExpectPowerPlanBack();
+    // The battery history ends the refresh with its status, once.
+    const std::vector<zbhistory::HistoryRow> rows = HistoryRows();
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ(zbhistory::HistoryEvent::RefreshStart, rows[0].event);
+    EXPECT_EQ(zbhistory::HistoryEvent::RefreshEnd, rows[1].event);
+    EXPECT_TRUE(rows[1].hasStatus);
+    EXPECT_EQ(5u, rows[1].status);
 }
 
 // The tool had released battery 1's 80 % mode: removal reports 4. Battery 2,

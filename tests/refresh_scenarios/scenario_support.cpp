@@ -255,6 +255,13 @@ std::wstring Today() {
     return text;
 }
 
+std::vector<zbhistory::HistoryRow> HistoryRows() {
+    std::vector<zbhistory::HistoryRow> rows;
+    const std::wstring path = testenv::LogPath(zbhistory::HISTORY_FILE_NAME);
+    EXPECT_EQ(S_OK, zbhistory::ReadHistory(path.c_str(), &rows));
+    return rows;
+}
+
 std::vector<std::wstring> ProgressLines(UINT battNo) {
     std::vector<std::wstring> lines;
     for (const std::wstring& line : testenv::ReadLogLines(battNo == 1 ? L"vadovur_progress_01.log"

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "battery/history.h"
 #include "common/handles.h"
 #include "sim/machine.h"
 #include "support/suite_env.h"
@@ -131,6 +132,10 @@ std::wstring LastRefreshUser();
 std::wstring LastRefreshDate(const std::wstring& ownId);
 // Today as the tool stores dates, "yyyy/mm/dd".
 std::wstring Today();
+
+// The battery history's rows; none (and a test failure) when it cannot be
+// read.
+std::vector<zbhistory::HistoryRow> HistoryRows();
 
 // Progress-log lines of a battery without their time stamps.
 std::vector<std::wstring> ProgressLines(UINT battNo);

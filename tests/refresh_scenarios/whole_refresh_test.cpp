@@ -108,6 +108,42 @@ TEST_F(WholeRefreshTest, OneBatteryGoesThroughEveryPhaseAndTheMachineIsGivenBack
     EXPECT_EQ(1u, TraceCount(L"zbRefresh End"));
 }
 
+// The battery history shows what the refresh did: the gauge read 42240 mWh
+// of cells that hold 40000, and the discharge to the firmware's end with
+// the full charge after it let the gauge relearn them.
+TEST_F(WholeRefreshTest, TheHistoryShowsTheFullChargeCapacityBeforeAndAfter) {
+    SetUpMachine(L"one", [](sim::Machine& m) {
+        SetPercent(m.battery[0], 97);
+        m.battery[0].trueCapacity = 40000;
+        m.speed = kFastSpeed;
+    });
+    const sim::Battery before = ReadBattery(1);
+    ASSERT_EQ(42240u, before.fullChargeCapacity);
+    ToolProcess tool(L"/b1 /nomain");
+    ASSERT_TRUE(tool.Started());
+    ASSERT_EQ(0, tool.Wait());
+    const sim::Battery after = ReadBattery(1);
+    EXPECT_EQ(40000u, after.fullChargeCapacity);
+
+    const std::vector<zbhistory::HistoryRow> rows = HistoryRows();
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ(zbhistory::HistoryEvent::RefreshStart, rows[0].event);
+    EXPECT_EQ(zbhistory::HistoryEvent::RefreshEnd, rows[1].event);
+    for (const zbhistory::HistoryRow& row : rows) {
+        EXPECT_EQ(1u, row.battery);
+        EXPECT_EQ(OwnIdOf(before), row.id);
+        EXPECT_EQ(before.designCapacity, row.designMwh);
+        EXPECT_EQ(0u, row.health);
+    }
+    EXPECT_EQ(before.cycleCount, rows[0].cycles);
+    EXPECT_EQ(after.cycleCount, rows[1].cycles);
+    EXPECT_FALSE(rows[1].hasStatus);
+    const std::vector<zbhistory::RefreshRecord> records = zbhistory::RefreshRecordsOf(rows, 1);
+    ASSERT_EQ(1u, records.size());
+    EXPECT_EQ(42240u, records[0].fullChargeBeforeMwh);
+    EXPECT_EQ(40000u, records[0].fullChargeAfterMwh);
+}
+
 // Both batteries, one after the other. Battery 2 is marked for a refresh
 // (mode 0xC4): it is not held while battery 1 is refreshed, and comes back
 // as 80. Each battery's first cool-down is timed from its own start: with a

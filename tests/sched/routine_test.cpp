@@ -87,6 +87,21 @@ TEST_F(SchedRoutineTest, WarningDialogAndItsHideFlags) {
     EXPECT_EQ(0u, HideFlag(L"Deterioration", 1));
     EXPECT_EQ(0u, HideFlag(L"Caution", 1));
     EXPECT_EQ(1u, HideFlag(L"Deterioration", 2));
+
+    // Several checks in a day, warnings or not: one history row per battery,
+    // with the figures of the first.
+    const std::vector<zbhistory::HistoryRow> rows = HistoryRows();
+    ASSERT_EQ(2u, rows.size());
+    for (UINT battNo = 1; battNo <= 2; ++battNo) {
+        const zbhistory::HistoryRow& row = rows[battNo - 1];
+        const sim::Battery b = ReadBattery(battNo);
+        EXPECT_EQ(battNo, row.battery);
+        EXPECT_EQ(OwnIdOf(battNo), row.id);
+        EXPECT_EQ(zbhistory::HistoryEvent::Check, row.event);
+        EXPECT_EQ(b.designCapacity, row.designMwh);
+        EXPECT_EQ(b.designCapacity * 36 / 100, row.fullChargeMwh);
+        EXPECT_EQ(b.cycleCount, row.cycles);
+    }
 }
 
 // A badly deteriorated battery (health 20) has its charging switched off
