@@ -4,8 +4,8 @@
 #include "main/main_app.h"
 
 #include <commdlg.h>
-#include <strsafe.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>

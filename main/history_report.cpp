@@ -3,8 +3,6 @@
 // mailed or archived as one file and opened anywhere.
 #include "main/history_report.h"
 
-#include <strsafe.h>
-
 #include <string>
 
 #include "common/handles.h"
