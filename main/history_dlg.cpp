@@ -179,7 +179,7 @@ void DrawChart(HDC hdc, const RECT& area, const HistoryChart& chart, HFONT hFont
             Ellipse(hdc, at - dot, y(refresh.afterPercent) - dot, at + dot + 1,
                     y(refresh.afterPercent) + dot + 1);
             const double high = (std::max)(refresh.beforePercent, refresh.afterPercent);
-            const int gap = dot + unit * 4;
+            const int gap = dot + lineHeight / 2;
             const int beside = refresh.labelOnLeft ? at - gap : at + gap;
             Text(hdc, beside, y(high) - lineHeight / 2, refresh.label,
                  (refresh.labelOnLeft ? TA_RIGHT : TA_LEFT) | TA_TOP);
