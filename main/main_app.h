@@ -72,6 +72,9 @@ struct MainApp {
     zb::ModelessSlot confirmDialog;
     zb::ModelessSlot reservationDialog;
     zb::ModelessSlot chargeModeDialog;
+    // The history dialog (modal, its own message loop) while it is open,
+    // so that a hand-over can end it.
+    HWND historyDialog = nullptr;
     HWND keyboardOwner = nullptr;
 
     HBRUSH whiteBrush = nullptr;
@@ -208,6 +211,8 @@ bool GetReservationDisplay(HINSTANCE hInstance, SYSTEMTIME* pStart);
 HWND CreateReadMeDialog(MainApp& app, HWND hParent);
 HWND CreateChargeModeDialog(MainApp& app, HWND hParent, CBattery* pBattery);
 void ShowAboutBox(HINSTANCE hInstance, HWND hParent);
+// The battery history dialog, modal over hOwner.
+void ShowHistoryDialog(MainApp& app, HWND hOwner);
 
 // ---- Windows of the refresh run ----------------------------------------------
 

@@ -59,7 +59,7 @@ struct BatteryPageState {
 };
 
 struct DiagnosisPageState {
-    const MainApp& app;
+    MainApp& app;
     const CBatteryArray* batteries;
 };
 
@@ -174,7 +174,7 @@ INT_PTR CALLBACK Battery2PageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPA
 }
 
 INT_PTR CALLBACK DiagnosisPageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
-    const DiagnosisPageState* state = zb::DialogState<DiagnosisPageState>(hDlg);
+    DiagnosisPageState* state = zb::DialogState<DiagnosisPageState>(hDlg);
     if (!state)
         return FALSE;
     switch (message) {
@@ -185,7 +185,9 @@ INT_PTR CALLBACK DiagnosisPageDlgProc(HWND hDlg, UINT message, WPARAM wParam, LP
     case WM_CTLCOLORSTATIC:
         return WhiteResultMessage(state->app, wParam, lParam);
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)
+        if (LOWORD(wParam) == IDC_BUTTON_HISTORY)
+            ShowHistoryDialog(state->app, state->app.mainWindow);
+        else if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)
             zb::CloseModeless(hDlg);
         return TRUE;
     default:

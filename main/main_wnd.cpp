@@ -49,6 +49,8 @@ void CloseSmallDialogs(MainApp& app, HWND hWnd) {
     app.confirmDialog.Destroy();
     app.reservationDialog.Destroy();
     app.chargeModeDialog.Destroy();
+    if (app.historyDialog)
+        EndDialog(app.historyDialog, IDCANCEL);
     EnableWindow(hWnd, TRUE);
 }
 

@@ -43,6 +43,7 @@
 #define IDD_ABORT_QUESTION 150
 #define IDD_UNCOMPLETE 190
 #define IDD_RESERVATION 132
+#define IDD_HISTORY 250
 
 // Reservation dialog.
 #define IDC_RESV_BATT1 1138
@@ -104,6 +105,13 @@
 #define IDC_SCHEDULE2 1135
 #define IDC_MODE_GROUP2 1140
 #define IDC_MODE_EXPLAIN2 1088
+
+// Diagnosis page's history button and the history dialog.
+#define IDC_BUTTON_HISTORY 1160
+#define IDC_HISTORY_CHART 1161
+#define IDC_HISTORY_SUMMARY1 1162
+#define IDC_HISTORY_SUMMARY2 1163
+#define IDC_HISTORY_SAVE 1164
 
 // Read-me dialog.
 #define IDC_README_CHECK 1019
@@ -185,3 +193,4 @@
 #define IDS_RESV_NOTE_DEFAULT 195
 #define IDS_NO_PASSWORD 207
 #define IDS_ERR_TRAY_ICON 241
+#define IDS_HISTORY_SAVE_FAILED 251

@@ -19,8 +19,11 @@
 //   zbshots countdown [speed]    runs on to the end; the sleep countdown
 //   zbshots complete             the completion window
 //   zbshots reservation <b>      the reservation dialog of battery b's page
+//   zbshots history              the history dialog of the diagnosis page
 //   zbshots close                closes the dialog in front (Cancel / OK)
 //   zbshots exit                 ends the main screen
+// Set-up (no window needed):
+//   zbshots sample-history       puts the sample battery history in place
 // Scheduler:
 //   zbshots sched warning        the battery warning dialog
 //   zbshots sched balloon        the balloon of its check
@@ -37,6 +40,7 @@
 
 #include "main/program_ids.h"
 #include "sim/machine.h"
+#include "support/sample_history.h"
 #include "support/suite_env.h"
 #include "support/ui_driver.h"
 
@@ -321,6 +325,11 @@ int MainStep(const std::wstring& step, int argc, wchar_t** argv) {
         return Complete(hMain);
     if (step == L"reservation" && argc > 2)
         return Reservation(hMain, hDialog, arg);
+    if (step == L"history") {
+        ui::SelectTab(hDialog, IDC_TAB, 0);
+        ui::Click(hDialog, IDC_BUTTON_HISTORY);
+        return PrintDialogWith(hMain, IDC_HISTORY_CHART);
+    }
     if (step == L"close")
         return Close(hMain);
     if (step == L"exit")
@@ -370,6 +379,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 2)
         return 2;
     const std::wstring step = argv[1];
+    if (step == L"sample-history")
+        return SUCCEEDED(testenv::WriteSampleHistory()) ? 0 : 1;
     // The programs run on the virtual desktop "shots" of tools/screenshots;
     // windows are found only from a thread on the same desktop.
     HDESK desktop = nullptr;
