@@ -66,6 +66,8 @@
 #define IDS_CONFIG_READ_FAILED 230
 // "/import" refused, and the charge mode dialog's OK, while a refresh runs.
 #define IDS_MODE_LOCKED_BY_REFRESH 234
+// "/import" refused: the administrator enforces the charge mode.
+#define IDS_MODE_SET_BY_POLICY 235
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

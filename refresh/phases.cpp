@@ -511,7 +511,8 @@ HRESULT ProcCoolDown2(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery, RefreshP
     if (pState->chargeModeReleased || pState->chargeModeMarked) {
         WriteLog(L"ProcCoolDown2", __LINE__, L"充電モードを元に戻します。\n");
         WriteLog(L"ProcCoolDown2", __LINE__, L"充電モード = %d\n", pState->savedChargeMode & 0x7F);
-        pState->savedChargeMode = NormalizeChargeMode(pState->savedChargeMode);
+        pState->savedChargeMode = ChargeModeToGiveBack(
+            pBattery->GetBattNo(), NormalizeChargeMode(pState->savedChargeMode));
         hr = pBattery->AslMethodWBCL(pState->savedChargeMode);
         if (FAILED(hr)) {
             LogRefreshError(IDS_ERR_CHARGE_MODE_RESTORE, GetLastError());

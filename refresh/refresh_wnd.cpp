@@ -347,7 +347,8 @@ void OnRefreshEnd(HWND hWnd, RefreshWindowState& state) {
             LogRefreshError(IDS_ERR_REFRESH_END, stage);
         if (phase.chargeModeReleased) {
             WriteLog(L"WndProc", __LINE__, L"充電モードを元に戻します。\n");
-            if (FAILED(phase.battery->AslMethodWBCL(phase.savedChargeMode)))
+            if (FAILED(phase.battery->AslMethodWBCL(
+                    ChargeModeToGiveBack(phase.live.battery, phase.savedChargeMode))))
                 LogRefreshError(IDS_ERR_CHARGE_MODE_SET, GetLastError());
             else
                 ForgetOriginalChargeMode(phase.live.battery);
