@@ -196,6 +196,7 @@ void BeginNextBattery(HWND hWnd, RefreshQueue* pQueue, RefreshPhaseState* pState
     pState->chargingSeen = false;
     DeleteProgressLog(pState->live.battery);
     WriteProgressLog(pState->live.battery, kProgressStart);
+    ReportRefreshStarted(pBattery, &pState->events);
     if (!PrepareBatteryChargeModes(hWnd, pState, L"[chager another battery]"))
         return;
     ArmTickTimer(hWnd, kTickNextBatteryMs);
@@ -599,6 +600,7 @@ HRESULT ProcComplete(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery, RefreshPh
         LogRefreshError(IDS_ERR_REFRESH_DATE, static_cast<DWORD>(hr));
     else
         pBattery->SetFirstCheckPointRefreshDay(&today, FALSE);
+    ReportRefreshCompleted(pBattery, &pState->events);
 
     if (bFinish) {
         WriteLog(L"ProcComplete", __LINE__, L"No more battery need to be refresh!");

@@ -14,6 +14,7 @@
 #include "ipc/pipe.h"
 #include "refresh/brightness.h"
 #include "refresh/power_plan.h"
+#include "refresh/refresh_events.h"
 #include "refresh/refresh_tool.h"
 
 class CBattery;
@@ -53,6 +54,8 @@ struct RefreshPhaseState {
     CoolDownClock coolDown1[2]; // by battery number - 1
     CoolDownClock coolDown2[2];
     bool chargingSeen = false; // CHARGING2 has found this battery charging
+
+    RefreshEventRecord events; // the event-log entries of the battery's refresh
 };
 
 // The refresh window's own objects, created with the window.

@@ -161,6 +161,7 @@ LRESULT OnCreate(HWND hWnd, RefreshWindowState& state) {
     WriteLog(L"WndProc", __LINE__, L"初回充電開始\n");
     DeleteProgressLog(phase.live.battery);
     WriteProgressLog(phase.live.battery, kProgressStart);
+    ReportRefreshStarted(phase.battery, &phase.events);
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
 
     if (!xp) {
@@ -354,6 +355,7 @@ void OnRefreshEnd(HWND hWnd, RefreshWindowState& state) {
                 ForgetOriginalChargeMode(phase.live.battery);
         }
         StopChargeOtherBattery(phase.battery, FALSE);
+        ReportRefreshEnded(phase.battery, &phase.events, phase.aborted, phase.abortStatus);
     } else {
         WriteLog(L"WndProc", __LINE__, L"pBattery is NULL.");
     }
