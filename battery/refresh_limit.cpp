@@ -7,6 +7,9 @@
 
 DWORD GetRegRefreshLimit() {
     DWORD limit = 0;
+    // A remaining capacity in percent; 101 never ends the discharge early.
+    if (GetPolicyDword(SETTINGS_KEY_POLICY_REFRESH, L"RefreshLimit", 0, 101, &limit))
+        return limit;
     if (SUCCEEDED(CReg::GetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, L"RefreshLimit", &limit)))
         return limit;
     driver::_SYSTEM_PLATFORM_INFO info = {};

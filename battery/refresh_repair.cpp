@@ -10,6 +10,7 @@ void RepairBattery(CBattery* pBattery) {
     const UINT battNo = pBattery->GetBattNo();
     DWORD mode = 0;
     if (GetRecordedChargeMode(battNo, &mode)) {
+        mode = ChargeModeToGiveBack(battNo, mode);
         WriteLog(L"RepairAfterInterruptedRefresh", __LINE__,
                  L"Battery %u: charge mode %u given back after an interrupted refresh.\n", battNo,
                  mode);
@@ -64,6 +65,18 @@ void OwnerChargeModeWritten(UINT uiBattNo) {
     if (FAILED(hr))
         WriteLog(L"OwnerChargeModeWritten", __LINE__,
                  L"Battery %u: the record could not be deleted. hr: %08x.\n", uiBattNo, hr);
+}
+
+DWORD ChargeModeToGiveBack(UINT uiBattNo, DWORD dwOwnerMode) {
+    // A battery marked as needing a refresh keeps its mark until the refresh.
+    DWORD policy = 0;
+    if ((dwOwnerMode & CHARGEMODE_REFRESH_NEEDED) || !GetPolicyChargeMode(&policy))
+        return dwOwnerMode;
+    if (policy != dwOwnerMode)
+        WriteLog(L"ChargeModeToGiveBack", __LINE__,
+                 L"Battery %u: the administrator's charge mode %u is given back instead of %u.\n",
+                 uiBattNo, policy, dwOwnerMode);
+    return policy;
 }
 
 void SetEveryChargeModeFull(void (*onFailure)(UINT uiBattNo, HRESULT hr)) {

@@ -28,6 +28,12 @@ void ForgetOriginalChargeMode(UINT uiBattNo);
 // running tool still needs its record.
 void OwnerChargeModeWritten(UINT uiBattNo);
 
+// The mode a battery is given back when the refresh tool's change of it
+// ends (or a repair puts it right): the administrator's enforced charge
+// mode when a policy sets one, else dwOwnerMode, the mode recorded or read
+// before the change. A mode that differs from dwOwnerMode is traced.
+DWORD ChargeModeToGiveBack(UINT uiBattNo, DWORD dwOwnerMode);
+
 // Every present battery that supports charge modes charges fully again
 // (mode 0): the scheduler's reset on request, and the suite's removal.
 // onFailure, when given, hears of each write that failed.

@@ -280,6 +280,10 @@ void WriteConsoleMessage(HINSTANCE hInstance, UINT uStringId) {
 }
 
 DWORD WriteEventLogInfo(LPCWSTR szLog, DWORD dwEventId) {
+    return WriteEventLogEntry(szLog, dwEventId, EVENTLOG_INFORMATION_TYPE);
+}
+
+DWORD WriteEventLogEntry(LPCWSTR szLog, DWORD dwEventId, WORD wType) {
     if (IsNullArg(szLog, L"WriteEventLogInfo", __LINE__, L"szLog"))
         return ERROR_INVALID_PARAMETER;
     zb::UniqueEventSource source(RegisterEventSourceW(nullptr, kEventSourceName));
@@ -289,8 +293,7 @@ DWORD WriteEventLogInfo(LPCWSTR szLog, DWORD dwEventId) {
         return error;
     }
     LPCWSTR strings[] = {szLog};
-    if (!ReportEventW(source.Get(), EVENTLOG_INFORMATION_TYPE, 0, dwEventId, nullptr, 1, 0, strings,
-                      nullptr)) {
+    if (!ReportEventW(source.Get(), wType, 0, dwEventId, nullptr, 1, 0, strings, nullptr)) {
         const DWORD error = GetLastError();
         LogApiFailure(L"WriteEventLogInfo", __LINE__, L"ReportEvent", error);
         return error;
@@ -299,7 +302,13 @@ DWORD WriteEventLogInfo(LPCWSTR szLog, DWORD dwEventId) {
 }
 
 BOOL IsLogEnabled() {
+    // The administrator's switch first. Every value means on or off, so
+    // there is nothing to refuse (and a refusal could not be traced from
+    // here without asking this function again).
     DWORD enabled = 0;
+    if (SUCCEEDED(CReg::GetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_POLICY_REFRESH, kLogSwitchValue,
+                              &enabled)))
+        return enabled != 0;
     if (FAILED(CReg::GetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, kLogSwitchValue, &enabled)))
         return FALSE;
     return enabled != 0;

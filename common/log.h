@@ -54,8 +54,12 @@ void WriteConsoleMessage(HINSTANCE hInstance, UINT uStringId);
 
 // Information entry from source "VADOVUR"; 0 or a Win32 error code.
 DWORD WriteEventLogInfo(LPCWSTR szLog, DWORD dwEventId);
+// The same with the entry's type (EVENTLOG_INFORMATION_TYPE,
+// EVENTLOG_WARNING_TYPE, ...).
+DWORD WriteEventLogEntry(LPCWSTR szLog, DWORD dwEventId, WORD wType);
 
-// HKLM SOFTWARE\ZEL\VADOvur\Refresh "Log" != 0, read on every call.
+// "Log" != 0 under HKLM SOFTWARE\Policies\ZEL\VADOvur\Refresh, or when no
+// policy is set under HKLM SOFTWARE\ZEL\VADOvur\Refresh; read on every call.
 BOOL IsLogEnabled();
 
 // The two trace lines every function writes the same way.

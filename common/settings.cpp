@@ -18,6 +18,12 @@ constexpr DWORD kMinutesPerDay = 24 * 60;
 constexpr DWORD kLongestPauseMs = 10000;   // a pause that blocks the refresh window
 constexpr DWORD kMostAttempts = 100;       // retries of a state check
 constexpr DWORD kLongestWatchMs = 3600000; // the XP battery watch: at least hourly
+// Ranges a policy is held to where the owner's value has none.
+constexpr DWORD kMostMonths = 120;             // refresh intervals: ten years
+constexpr DWORD kSecondsPerDay = 24 * 60 * 60; // power time-outs, sleep count-down
+constexpr DWORD kShortestRoutineMs = 1000;     // what the scheduler's timer takes
+constexpr DWORD kLongestRoutineMs = kSecondsPerDay * 1000;
+constexpr DWORD kMostRoutineDays = 366;
 
 // Read limits of the XP refresh scheme's texts, in bytes.
 constexpr DWORD kSchemeNameBytes = 64;
@@ -47,10 +53,6 @@ DWORD ReadMainDword(LPCWSTR lpName, DWORD dwDefault) {
     return ReadDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY_MAIN, lpName, dwDefault);
 }
 
-DWORD ReadRefreshDword(LPCWSTR lpName, DWORD dwDefault) {
-    return ReadDword(HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, lpName, dwDefault);
-}
-
 DWORD ReadUserRefreshDword(LPCWSTR lpName, DWORD dwDefault) {
     return ReadDword(HKEY_CURRENT_USER, SETTINGS_KEY_REFRESH, lpName, dwDefault);
 }
@@ -61,12 +63,54 @@ DWORD InRange(DWORD dwValue, DWORD dwMin, DWORD dwMax, DWORD dwDefault) {
     return dwValue >= dwMin && dwValue <= dwMax ? dwValue : dwDefault;
 }
 
+// ---- Machine settings and their policies ------------------------------------
+
+// One machine setting: where the owner's value lives, its default, and the
+// values it can mean. A policy value is taken only inside that range; the
+// owner's value is held to it only where bUsualInRange says so (the others
+// have always been taken as stored, and stay so).
+struct MachineSetting {
+    HKEY hive;
+    LPCWSTR key; // under hive; the policy's is the same path under the policy key
+    LPCWSTR name;
+    DWORD dwDefault;
+    DWORD dwMin;
+    DWORD dwMax;
+    bool bUsualInRange;
+};
+
+// The policy key that mirrors an owner's key: "...\VADOvur" or
+// "...\VADOvur\Refresh", whichever hive the owner's value is in.
+LPCWSTR PolicyKeyFor(LPCWSTR lpSubkey) {
+    return lstrcmpiW(lpSubkey, SETTINGS_KEY_REFRESH) == 0 ? SETTINGS_KEY_POLICY_REFRESH
+                                                          : SETTINGS_KEY_POLICY;
+}
+
+DWORD ReadSetting(const MachineSetting& setting) {
+    DWORD value = 0;
+    if (GetPolicyDword(PolicyKeyFor(setting.key), setting.name, setting.dwMin, setting.dwMax,
+                       &value))
+        return value;
+    value = ReadDword(setting.hive, setting.key, setting.name, setting.dwDefault);
+    return setting.bUsualInRange ? InRange(value, setting.dwMin, setting.dwMax, setting.dwDefault)
+                                 : value;
+}
+
 DWORD ReadRefreshDwordIn(LPCWSTR lpName, DWORD dwDefault, DWORD dwMin, DWORD dwMax) {
-    return InRange(ReadRefreshDword(lpName, dwDefault), dwMin, dwMax, dwDefault);
+    return ReadSetting(
+        {HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, lpName, dwDefault, dwMin, dwMax, true});
 }
 
 DWORD ReadUserRefreshDwordIn(LPCWSTR lpName, DWORD dwDefault, DWORD dwMin, DWORD dwMax) {
-    return InRange(ReadUserRefreshDword(lpName, dwDefault), dwMin, dwMax, dwDefault);
+    return ReadSetting(
+        {HKEY_CURRENT_USER, SETTINGS_KEY_REFRESH, lpName, dwDefault, dwMin, dwMax, true});
+}
+
+// Settings whose stored value has always been taken as it is: a policy is
+// still held to what the setting can mean.
+DWORD ReadRefreshDwordPolicyIn(LPCWSTR lpName, DWORD dwDefault, DWORD dwMin, DWORD dwMax) {
+    return ReadSetting(
+        {HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, lpName, dwDefault, dwMin, dwMax, false});
 }
 
 // "<base>_batt1" for battery 1, "<base>_batt2" for every other number.
@@ -285,7 +329,8 @@ DWORD GetRegCommercial() {
 }
 
 DWORD GetRegBatteryLifeRate() {
-    return ReadMainDword(L"BatteryLifeRate", 90);
+    return ReadSetting(
+        {HKEY_LOCAL_MACHINE, SETTINGS_KEY_MAIN, L"BatteryLifeRate", 90, 1, 100, false});
 }
 
 // ---- HKLM SOFTWARE\ZEL\VADOvur\Refresh -----------------------------------------
@@ -303,13 +348,13 @@ DWORD GetRegRefreshCoolDownTemp() {
     return ReadRefreshDwordIn(L"RefreshCoolDownTemp", 3131, 0, 0xFFFF);
 }
 DWORD GetRegRefreshInterval() {
-    return ReadRefreshDword(L"RefreshInterval", 3);
+    return ReadRefreshDwordPolicyIn(L"RefreshInterval", 3, 1, kMostMonths);
 }
 DWORD GetRegRefreshIntervalFirst() {
-    return ReadRefreshDword(L"RefreshIntervalFirst", 12);
+    return ReadRefreshDwordPolicyIn(L"RefreshIntervalFirst", 12, 0, kMostMonths);
 }
 DWORD GetRegRefreshIntervalSecond() {
-    return ReadRefreshDword(L"RefreshIntervalSecond", 6);
+    return ReadRefreshDwordPolicyIn(L"RefreshIntervalSecond", 6, 0, kMostMonths);
 }
 DWORD GetRegADCHDelay() {
     return ReadRefreshDwordIn(L"ADCHDelay", 200, 0, kLongestPauseMs);
@@ -324,7 +369,7 @@ DWORD GetRegSleepDelay() {
     return ReadRefreshDwordIn(L"SleepDelay", 3, 0, kMinutesPerDay);
 }
 DWORD GetRegPCSleep() {
-    return ReadRefreshDword(L"PCSleep", 30);
+    return ReadRefreshDwordPolicyIn(L"PCSleep", 30, 0, kSecondsPerDay);
 }
 
 HRESULT GetRegStateCheckRetry(DWORD* pdwValue) {
@@ -354,7 +399,8 @@ DWORD GetRegChargePowerTimeout(int nIndex) {
     };
     if (nIndex < 0 || nIndex >= CHARGE_POWER_TIMEOUT_COUNT)
         return 0;
-    return ReadRefreshDword(kTimeouts[nIndex].name, kTimeouts[nIndex].defaultSeconds);
+    return ReadRefreshDwordPolicyIn(kTimeouts[nIndex].name, kTimeouts[nIndex].defaultSeconds, 0,
+                                    kSecondsPerDay);
 }
 
 HRESULT GetRegUserPowerPlan(GUID* pGuid) {
@@ -594,15 +640,17 @@ HRESULT SetRegChargeModeRefBalloon(const SYSTEMTIME* pTime) {
 HRESULT GetRegRoutineCheckInterval(DWORD* pdwValue) {
     if (IsNullArg(pdwValue, L"GetRegRoutineCheckInterval", __LINE__, L"pdwValue"))
         return E_FAIL;
-    return ReadDwordTo(HKEY_CURRENT_USER, SETTINGS_KEY_MAIN, L"RoutineCheckInterval", 60000,
-                       pdwValue);
+    *pdwValue = ReadSetting({HKEY_CURRENT_USER, SETTINGS_KEY_MAIN, L"RoutineCheckInterval", 60000,
+                             kShortestRoutineMs, kLongestRoutineMs, false});
+    return S_OK;
 }
 
 HRESULT GetRegRoutineCheckIntervalDays(DWORD* pdwValue) {
     if (IsNullArg(pdwValue, L"GetRegRoutineCheckIntervalDays", __LINE__, L"pdwValue"))
         return E_FAIL;
-    return ReadDwordTo(HKEY_CURRENT_USER, SETTINGS_KEY_MAIN, L"RoutineCheckIntervalDays", 1,
-                       pdwValue);
+    *pdwValue = ReadSetting({HKEY_CURRENT_USER, SETTINGS_KEY_MAIN, L"RoutineCheckIntervalDays", 1,
+                             1, kMostRoutineDays, false});
+    return S_OK;
 }
 
 HRESULT GetRegHideWarningDialog(int nWarningType, DWORD* pdwHideFlag, DWORD dwBattNo) {
@@ -695,4 +743,41 @@ HRESULT GetRegRefreshPowerSchemeName(LPWSTR lpszBuffer, size_t cchBuffer) {
 HRESULT GetRegRefreshPowerSchemeDesc(LPWSTR lpszBuffer, size_t cchBuffer) {
     return ReadSchemeText(L"GetRegRefreshPowerSchemeDesc", L"RefreshPowerSchemeDesc", L"",
                           kSchemeDescBytes, lpszBuffer, cchBuffer);
+}
+
+// ---- HKLM SOFTWARE\Policies\ZEL\VADOvur ---------------------------------------------
+
+bool GetPolicyDword(LPCWSTR lpPolicyKey, LPCWSTR lpName, DWORD dwMin, DWORD dwMax,
+                    DWORD* pdwValue) {
+    if (IsAnyNullArg({{lpPolicyKey, L"lpPolicyKey"}, {lpName, L"lpName"}, {pdwValue, L"pdwValue"}},
+                     L"GetPolicyDword", __LINE__))
+        return false;
+    DWORD value = 0;
+    if (FAILED(CReg::GetDW(HKEY_LOCAL_MACHINE, lpPolicyKey, lpName, &value)))
+        return false;
+    if (value < dwMin || value > dwMax) {
+        // Once per read: a mistyped policy shows in the trace of whoever
+        // reads the setting, and the owner's value (or the default) stands.
+        WriteLog(L"GetPolicyDword", __LINE__,
+                 L"Policy %s\\%s = %lu is outside %lu..%lu and is ignored.\n", lpPolicyKey, lpName,
+                 value, dwMin, dwMax);
+        return false;
+    }
+    *pdwValue = value;
+    return true;
+}
+
+bool GetPolicyChargeMode(DWORD* pdwMode) {
+    if (IsNullArg(pdwMode, L"GetPolicyChargeMode", __LINE__, L"pdwMode"))
+        return false;
+    DWORD mode = 0;
+    if (FAILED(CReg::GetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_POLICY, L"ChargeMode", &mode)))
+        return false;
+    if (mode != 0 && mode != 50 && mode != 80) {
+        WriteLog(L"GetPolicyChargeMode", __LINE__,
+                 L"Policy ChargeMode = %lu is no charge mode (0, 50, 80) and is ignored.\n", mode);
+        return false;
+    }
+    *pdwMode = mode;
+    return true;
 }

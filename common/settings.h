@@ -9,6 +9,15 @@
 //   HKCU SOFTWARE\ZEL\VADOvur                     per-user results and flags
 //   HKCU SOFTWARE\ZEL\VADOvur\Refresh             per-user hand-over values
 //
+//   HKLM SOFTWARE\Policies\ZEL\VADOvur[\Refresh]  administrator's policies
+//
+// Machine settings (the tuning values below, "BatteryLifeRate", the routine
+// check intervals and the "Log" switch) are read from the policy key first:
+// a policy value inside the setting's range wins over the owner's; one
+// outside it is ignored with a trace line, and the owner's value (or the
+// default) stands. Hand-over state, history, charge-mode copies and the
+// installer's switches have no policy. Writes always go to the owner's key.
+//
 // Plain getters return the value, or the default when it cannot be read.
 // Per-battery values: battery number 1 selects "..._batt1", any other "..._batt2".
 // Date texts: day "yyyy/mm/dd", minute "yyyy/mm/dd hh:mm" (local time).
@@ -22,6 +31,12 @@
 inline constexpr wchar_t SETTINGS_KEY_ROOT[] = L"SOFTWARE\\ZEL\\VADOvur\\";
 inline constexpr wchar_t SETTINGS_KEY_MAIN[] = L"SOFTWARE\\ZEL\\VADOvur";
 inline constexpr wchar_t SETTINGS_KEY_REFRESH[] = L"SOFTWARE\\ZEL\\VADOvur\\Refresh";
+// Group Policy's copy of the machine settings (HKLM only), with the same
+// value names and subkeys. The settings store reads a machine setting here
+// first; the programs never write here.
+inline constexpr wchar_t SETTINGS_KEY_POLICY[] = L"SOFTWARE\\Policies\\ZEL\\VADOvur";
+inline constexpr wchar_t SETTINGS_KEY_POLICY_REFRESH[] =
+    L"SOFTWARE\\Policies\\ZEL\\VADOvur\\Refresh";
 
 // A DWORD default of -1: nothing stored.
 constexpr DWORD SETTINGS_NOT_SET = 0xFFFFFFFF;
@@ -67,7 +82,7 @@ HRESULT SetRegRefreshOriginalMode(DWORD dwBattNo, DWORD dwMode);
 HRESULT DelRegRefreshOriginalMode(DWORD dwBattNo);
 // "Commercial", default 0.
 DWORD GetRegCommercial();
-// "BatteryLifeRate", default 90.
+// "BatteryLifeRate", default 90 (a policy: 1..100).
 DWORD GetRegBatteryLifeRate();
 
 // ---- HKLM SOFTWARE\ZEL\VADOvur\Refresh ---------------------------------------
@@ -77,18 +92,20 @@ DWORD GetRegBatteryLifeRate();
 // stored as text) reads as the default: each range is what the setting can
 // mean, so a mistyped value cannot hold a battery off charging, write a
 // nonsense charge mode to the firmware or keep a phase from ever ending.
-DWORD GetRegNotChargeLimit();        // "NotChargeLimit", 5; a charge mode 1..100 (0 would charge)
-DWORD GetRegRefreshCoolDownLimit();  // "RefreshCoolDownLimit", 60; minutes 0..1440
-DWORD GetRegRefreshCoolDownTime();   // "RefreshCoolDownTime", 30; minutes 0..1440
-DWORD GetRegRefreshCoolDownTemp();   // "RefreshCoolDownTemp", 3131; 0..0xFFFF (0.1 K)
-DWORD GetRegRefreshInterval();       // "RefreshInterval", 3
-DWORD GetRegRefreshIntervalFirst();  // "RefreshIntervalFirst", 12
-DWORD GetRegRefreshIntervalSecond(); // "RefreshIntervalSecond", 6
-DWORD GetRegADCHDelay();             // "ADCHDelay", 200; ms 0..10000
-DWORD GetRegBatteryChargeComplete(); // "BatteryChargeComplete", 95; percent 1..100
+DWORD GetRegNotChargeLimit();       // "NotChargeLimit", 5; a charge mode 1..100 (0 would charge)
+DWORD GetRegRefreshCoolDownLimit(); // "RefreshCoolDownLimit", 60; minutes 0..1440
+DWORD GetRegRefreshCoolDownTime();  // "RefreshCoolDownTime", 30; minutes 0..1440
+DWORD GetRegRefreshCoolDownTemp();  // "RefreshCoolDownTemp", 3131; 0..0xFFFF (0.1 K)
+// The next three, "PCSleep" and the power time-outs are taken as stored;
+// only a policy is held to the range given (months, seconds).
+DWORD GetRegRefreshInterval();          // "RefreshInterval", 3; policy 1..120
+DWORD GetRegRefreshIntervalFirst();     // "RefreshIntervalFirst", 12; policy 0..120
+DWORD GetRegRefreshIntervalSecond();    // "RefreshIntervalSecond", 6; policy 0..120
+DWORD GetRegADCHDelay();                // "ADCHDelay", 200; ms 0..10000
+DWORD GetRegBatteryChargeComplete();    // "BatteryChargeComplete", 95; percent 1..100
 DWORD GetRegBatteryChargeCompleteMax(); // "BatteryChargeCompleteMax", 100; percent 1..100
 DWORD GetRegSleepDelay();               // "SleepDelay", 3; minutes 0..1440
-DWORD GetRegPCSleep();                  // "PCSleep", 30
+DWORD GetRegPCSleep();                  // "PCSleep", 30; policy 0..86400
 
 // "RefreshLimit": 2 on the platform kind 1 / code 0x312, else 101. Its
 // default needs the device library, so it is defined with the battery code
@@ -105,7 +122,7 @@ HRESULT GetRegStateCheckInterval(DWORD* pdwValue);
 // seconds, by index: 0 "ChargeACMonitor" 1200, 1 "ChargeDcMonitor" 300,
 // 2 "ChargeAcSuspend" 0, 3 "ChargeDcSuspend" 0, 4 "ChargeAcHddspin" 1200,
 // 5 "ChargeDcHdddspin" 600, 6 "ChargeAcHibernate" 0, 7 "ChargeDcHiberanate" 0.
-// Any other index gives 0.
+// Any other index gives 0. A policy: 0..86400.
 DWORD GetRegChargePowerTimeout(int nIndex);
 
 // "UserPowerPlan": a 16-byte GUID. The getter returns the read error, or
@@ -171,7 +188,8 @@ HRESULT SetRegBalloon(const SYSTEMTIME* pTime);
 HRESULT GetRegChargeModeRefBalloon(SYSTEMTIME* pTime); // "ChargeModeRefBalloon"
 HRESULT SetRegChargeModeRefBalloon(const SYSTEMTIME* pTime);
 
-// "RoutineCheckInterval" (60000 ms) and "RoutineCheckIntervalDays" (1).
+// "RoutineCheckInterval" (60000 ms; a policy 1000..86400000) and
+// "RoutineCheckIntervalDays" (1; a policy 1..366).
 // *pdwValue gets the value or the default; E_FAIL for a null pointer.
 HRESULT GetRegRoutineCheckInterval(DWORD* pdwValue);
 HRESULT GetRegRoutineCheckIntervalDays(DWORD* pdwValue);
@@ -212,3 +230,15 @@ HRESULT DelRegUserPowerSetting();
 // stored text reads as the default.
 HRESULT GetRegRefreshPowerSchemeName(LPWSTR lpszBuffer, size_t cchBuffer);
 HRESULT GetRegRefreshPowerSchemeDesc(LPWSTR lpszBuffer, size_t cchBuffer);
+
+// ---- HKLM SOFTWARE\Policies\ZEL\VADOvur -------------------------------------------
+
+// The policy value lpName under lpPolicyKey (SETTINGS_KEY_POLICY or
+// SETTINGS_KEY_POLICY_REFRESH) when it is set and within dwMin..dwMax; a
+// value outside is logged and false returned, as when none is set.
+bool GetPolicyDword(LPCWSTR lpPolicyKey, LPCWSTR lpName, DWORD dwMin, DWORD dwMax, DWORD* pdwValue);
+
+// "ChargeMode": the charge mode (0, 50 or 80) the administrator enforces on
+// every battery. False when none is set, or the value is none of those
+// three (logged).
+bool GetPolicyChargeMode(DWORD* pdwMode);

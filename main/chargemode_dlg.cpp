@@ -1,11 +1,14 @@
 // The charge mode dialog: full charge, about 80 % or about 50 % for one
 // battery. A mode outside those three (charging held off by a refresh, or
-// a value the firmware made up) gets the refusal layout instead.
+// a value the firmware made up) gets the refusal layout instead; a mode the
+// administrator enforces ("ChargeMode" policy) is shown with nothing to
+// choose.
 #include "main/main_app.h"
 
 #include "battery/refresh_repair.h"
 #include "common/help.h"
 #include "common/log.h"
+#include "common/settings.h"
 #include "common/window_base.h"
 #include "ipc/pipe.h"
 #include "main/message_box.h"
@@ -38,6 +41,23 @@ void ShowRefusalLayout(HWND hDlg) {
     SendMessageW(hDlg, DM_SETDEFID, IDC_CM_REFUSAL_OK, 0);
 }
 
+int RadioOf(DWORD dwMode) {
+    return dwMode == CHARGEMODE_80 ? IDC_CM_80 : dwMode == CHARGEMODE_50 ? IDC_CM_50 : IDC_CM_FULL;
+}
+
+// The administrator enforces a mode: it is shown, nothing can be chosen,
+// and the note says who decides (in place of the note that only this tool
+// changes the mode, which no longer holds).
+void ShowPolicyLayout(HWND hDlg, DWORD dwPolicyMode) {
+    CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, RadioOf(dwPolicyMode));
+    for (int id : {IDC_CM_FULL, IDC_CM_80, IDC_CM_50, IDC_CM_FULL_TEXT, IDC_CM_80_TEXT,
+                   IDC_CM_50_TEXT, IDOK})
+        EnableWindow(GetDlgItem(hDlg, id), FALSE);
+    ShowWindow(GetDlgItem(hDlg, IDC_CM_ONLY_HERE), SW_HIDE);
+    ShowWindow(GetDlgItem(hDlg, IDC_CM_POLICY_NOTE), SW_SHOW);
+    SendMessageW(hDlg, DM_SETDEFID, IDCANCEL, 0);
+}
+
 void OnInit(HWND hDlg, const ChargeModeState& state) {
     SetWindowTextW(hDlg, state.app.title);
     CBattery* pBattery = state.battery;
@@ -48,7 +68,14 @@ void OnInit(HWND hDlg, const ChargeModeState& state) {
         WriteLog(L"ChargeModeDlgProc", __LINE__, L"Fail to GetChargeMode(). hr: %08x.", hr);
         return;
     }
-    switch (ChargeModeTextId(mode)) {
+    const UINT textId = ChargeModeTextId(mode);
+    DWORD policy = 0;
+    if ((textId == IDS_MODE_FULL || textId == IDS_MODE_80 || textId == IDS_MODE_50) &&
+        GetPolicyChargeMode(&policy)) {
+        ShowPolicyLayout(hDlg, policy);
+        return;
+    }
+    switch (textId) {
     case IDS_MODE_FULL:
         CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, IDC_CM_FULL);
         break;
@@ -76,6 +103,14 @@ void OnOk(HWND hDlg, const ChargeModeState& state) {
     if (!ChosenChargeMode(IsDlgButtonChecked(hDlg, IDC_CM_FULL) == BST_CHECKED,
                           IsDlgButtonChecked(hDlg, IDC_CM_80) == BST_CHECKED,
                           IsDlgButtonChecked(hDlg, IDC_CM_50) == BST_CHECKED, &mode)) {
+        zb::CloseModeless(hDlg);
+        return;
+    }
+    // A policy that came while the dialog was open still wins.
+    DWORD policy = 0;
+    if (GetPolicyChargeMode(&policy) && policy != mode) {
+        WriteLog(L"ChargeModeDlgProc", __LINE__,
+                 L"The administrator enforces charge mode %u: %u is not written.\n", policy, mode);
         zb::CloseModeless(hDlg);
         return;
     }

@@ -3,6 +3,7 @@
 #include "battery/refresh_repair.h"
 #include "common/handles.h"
 #include "common/log.h"
+#include "common/settings.h"
 
 #include <strsafe.h>
 #include <wchar.h>
@@ -184,6 +185,12 @@ DWORD ImportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries, ChargeM
     FileMode target[2];
     PlanModes(modes[0], modes[1], modes[2], target);
 
+    // The administrator's enforced mode may be imported (it changes
+    // nothing the policy would not); any other mode for a present battery
+    // refuses the whole file.
+    DWORD policy = 0;
+    const bool enforced = GetPolicyChargeMode(&policy);
+
     // Each battery's present mode is read first, so that a write that fails
     // half-way can be undone.
     BatteryChange changes[2];
@@ -192,6 +199,12 @@ DWORD ImportConfigFile(LPCWSTR lpszPath, const CBatteryArray& batteries, ChargeM
         CBattery* pBattery = batteries.GetBattery(battNo);
         if (!pBattery || !target[battNo - 1].found)
             continue;
+        if (enforced && target[battNo - 1].mode != policy) {
+            WriteLog(L"ImportConfigFile", __LINE__,
+                     L"Battery %u: charge mode %u refused, the administrator enforces %u.\n",
+                     battNo, target[battNo - 1].mode, policy);
+            return ERROR_ACCESS_DISABLED_BY_POLICY;
+        }
         BatteryChange& change = changes[count];
         change.battery = pBattery;
         change.newMode = target[battNo - 1].mode;

@@ -30,6 +30,10 @@ HRESULT WriteBatteryChargeMode(CBattery* pBattery, DWORD dwMode);
 // Applies the file's charge modes to the present batteries, all or none:
 //   0                      done (also when the file names no mode at all)
 //   ERROR_NOT_SUPPORTED    the file is of another version
+//   ERROR_ACCESS_DISABLED_BY_POLICY
+//                          a present battery would get a mode other than
+//                          the one the administrator enforces (an import of
+//                          that very mode is done)
 //   ERROR_FUNCTION_FAILED  no version key (or no file), a mode the owner
 //                          could not have chosen, or a battery whose mode
 //                          could not be read or written; every battery then

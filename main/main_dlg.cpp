@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "battery/refresh_repair.h"
 #include "common/help.h"
 #include "common/log.h"
 #include "common/window_base.h"
@@ -123,8 +124,8 @@ void SetBattDlgInfo(HINSTANCE hInstance, HWND hDlg, CBattery* pBattery, const Pa
         // Charging held off belongs to a refresh; outside one the battery
         // goes back to full charge. During one it is the other battery's
         // hold, which the refresh tool gives back itself.
-        textId =
-            SUCCEEDED(pBattery->SetChargeMode(CHARGEMODE_FULL)) ? IDS_MODE_FULL : IDS_MODE_ERROR;
+        const DWORD back = ChargeModeToGiveBack(pBattery->GetBattNo(), CHARGEMODE_FULL);
+        textId = SUCCEEDED(pBattery->SetChargeMode(back)) ? ChargeModeTextId(back) : IDS_MODE_ERROR;
     }
     SetItemTextFromResource(hInstance, hDlg, ids.modeText, textId);
     ShowWindow(GetDlgItem(hDlg, ids.modeText), SW_SHOW);

@@ -72,6 +72,8 @@
 #define IDS_REPORT_READ_FAILED 238
 #define IDS_REPORT_CREATE_FAILED 239
 #define IDS_REPORT_FAILED 240
+// "/import" refused: the administrator enforces the charge mode.
+#define IDS_MODE_SET_BY_POLICY 235
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

@@ -91,6 +91,8 @@ UINT ConsoleMessageForResult(DWORD dwResult, bool bImport, bool bEmptyPath) {
         return bImport ? IDS_CONFIG_IMPORT_FAILED : IDS_CONFIG_WRITE_FAILED;
     case ERROR_NOT_SUPPORTED:
         return IDS_CONFIG_VERSION_MISMATCH;
+    case ERROR_ACCESS_DISABLED_BY_POLICY:
+        return IDS_MODE_SET_BY_POLICY;
     case ERROR_INVALID_PARAMETER:
         return IDS_INVALID_OPTION;
     case ERROR_BAD_PATHNAME:

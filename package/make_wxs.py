@@ -24,10 +24,14 @@ BUILT_FILES = ["KX_NTF.dll", "refreshplan", "VADOvur.chm"]
 # The installer's files beside the scheduler, used and deleted by instzbw.
 INSTALLER_FILES = ["zbSched.exe.run.xml", "zbSched.exe.xml", "zbSched.exe.reg"]
 REQUIRED = ["instzbw.exe"]
+# The Group Policy templates, in the folder layout of PolicyDefinitions, so
+# that an administrator copies the "policy" folder's contents as they are.
+POLICY_DIRS = [("policy", "", ["VADOvur.admx"]), ("policy_en_US", "en-US", ["VADOvur.adml"]),
+               ("policy_ja_JP", "ja-JP", ["VADOvur.adml"])]
 
 
-def component(file_id, source, name):
-    guid = uuid.uuid5(COMPONENT_NAMESPACE, name.lower())
+def component(file_id, source, name, guid_key=None):
+    guid = uuid.uuid5(COMPONENT_NAMESPACE, (guid_key or name).lower())
     return (f'          <Component Id={quoteattr("C_" + file_id)} Guid="{guid}" Win64="yes">\n'
             f'            <File Id={quoteattr(file_id)} Name={quoteattr(name)} '
             f'Source={quoteattr(source)} KeyPath="yes"/>\n'
@@ -36,6 +40,27 @@ def component(file_id, source, name):
 
 def file_id(name):
     return "F_" + "".join(c if c.isalnum() else "_" for c in name)
+
+
+def policy_folder(out):
+    """The policy folder's Directory element and its component ids. Their
+    GUIDs follow from the path in the program folder: both languages'
+    files have the same name."""
+    ids = []
+    xml = ""
+    for dir_id, sub, names in reversed(POLICY_DIRS):
+        comps = ""
+        for name in names:
+            rel = "/".join(p for p in ("policy", sub, name) if p)
+            source = os.path.relpath(os.path.join(HERE, "..", rel),
+                                     os.path.dirname(os.path.abspath(out)))
+            comps += component(file_id(rel), source, name, guid_key=rel)
+            ids.append("C_" + file_id(rel))
+        inner = xml if not sub else ""
+        xml = (xml if sub else "") + (
+            f'          <Directory Id="{dir_id}" Name="{sub or "policy"}">\n{comps}{inner}'
+            '          </Directory>\n')
+    return xml, ids
 
 
 def main():
@@ -79,8 +104,11 @@ def main():
         # wixl takes sources relative to the .wxs.
         source = os.path.relpath(source, os.path.dirname(os.path.abspath(args.out)))
         components.append(component(file_id(name), source, name))
+    policy_xml, policy_ids = policy_folder(args.out)
+    components.append(policy_xml)
     refs = ['      <ComponentRef Id="C_AppPaths"/>\n']
     refs += [f'      <ComponentRef Id={quoteattr("C_" + file_id(n))}/>\n' for n in names]
+    refs += [f'      <ComponentRef Id={quoteattr(i)}/>\n' for i in policy_ids]
 
     shortcut = ""
     if "zbMain.exe" in names:

@@ -101,7 +101,8 @@ int RevertOtherBattery(UINT otherNo) {
     }
     WriteLog(L"StopChargeOtherBattery", __LINE__, L"revert charge 充電モード= %d\n",
              g_dwSavedOtherMode);
-    if (FAILED(GetRefreshBattery(otherNo)->AslMethodWBCL(g_dwSavedOtherMode)))
+    if (FAILED(GetRefreshBattery(otherNo)->AslMethodWBCL(
+            ChargeModeToGiveBack(otherNo, g_dwSavedOtherMode))))
         return 0;
     // Absent, the battery keeps its record for whoever sees it next.
     ForgetOriginalChargeMode(otherNo);

@@ -196,6 +196,7 @@ void BeginNextBattery(HWND hWnd, RefreshQueue* pQueue, RefreshPhaseState* pState
     pState->chargingSeen = false;
     DeleteProgressLog(pState->live.battery);
     WriteProgressLog(pState->live.battery, kProgressStart);
+    ReportRefreshStarted(pBattery, &pState->events);
     if (!PrepareBatteryChargeModes(hWnd, pState, L"[chager another battery]"))
         return;
     ArmTickTimer(hWnd, kTickNextBatteryMs);
@@ -545,7 +546,8 @@ HRESULT ProcCoolDown2(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery, RefreshP
     if (pState->chargeModeReleased || pState->chargeModeMarked) {
         WriteLog(L"ProcCoolDown2", __LINE__, L"充電モードを元に戻します。\n");
         WriteLog(L"ProcCoolDown2", __LINE__, L"充電モード = %d\n", pState->savedChargeMode & 0x7F);
-        pState->savedChargeMode = NormalizeChargeMode(pState->savedChargeMode);
+        pState->savedChargeMode = ChargeModeToGiveBack(
+            pBattery->GetBattNo(), NormalizeChargeMode(pState->savedChargeMode));
         hr = pBattery->AslMethodWBCL(pState->savedChargeMode);
         if (FAILED(hr)) {
             LogRefreshError(IDS_ERR_CHARGE_MODE_RESTORE, GetLastError());
@@ -633,6 +635,7 @@ HRESULT ProcComplete(CPipeToDlg* pPipe, HWND hWnd, CBattery* pBattery, RefreshPh
         LogRefreshError(IDS_ERR_REFRESH_DATE, static_cast<DWORD>(hr));
     else
         pBattery->SetFirstCheckPointRefreshDay(&today, FALSE);
+    ReportRefreshCompleted(pBattery, &pState->events);
 
     if (bFinish) {
         WriteLog(L"ProcComplete", __LINE__, L"No more battery need to be refresh!");

@@ -15,6 +15,7 @@
 #include "ipc/pipe.h"
 #include "refresh/brightness.h"
 #include "refresh/power_plan.h"
+#include "refresh/refresh_events.h"
 #include "refresh/refresh_tool.h"
 
 class CBattery;
@@ -60,6 +61,7 @@ struct RefreshPhaseState {
     // stands in for figures the end can no longer read (a battery taken out).
     bool historyOpen = false;
     zbhistory::HistoryRow historyStart;
+    RefreshEventRecord events; // the event-log entries of the battery's refresh
 };
 
 // The refresh window's own objects, created with the window.

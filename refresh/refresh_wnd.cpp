@@ -161,6 +161,7 @@ LRESULT OnCreate(HWND hWnd, RefreshWindowState& state) {
     WriteLog(L"WndProc", __LINE__, L"初回充電開始\n");
     DeleteProgressLog(phase.live.battery);
     WriteProgressLog(phase.live.battery, kProgressStart);
+    ReportRefreshStarted(phase.battery, &phase.events);
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
 
     if (!xp) {
@@ -349,12 +350,14 @@ void OnRefreshEnd(HWND hWnd, RefreshWindowState& state) {
             LogRefreshError(IDS_ERR_REFRESH_END, stage);
         if (phase.chargeModeReleased) {
             WriteLog(L"WndProc", __LINE__, L"充電モードを元に戻します。\n");
-            if (FAILED(phase.battery->AslMethodWBCL(phase.savedChargeMode)))
+            if (FAILED(phase.battery->AslMethodWBCL(
+                    ChargeModeToGiveBack(phase.live.battery, phase.savedChargeMode))))
                 LogRefreshError(IDS_ERR_CHARGE_MODE_SET, GetLastError());
             else
                 ForgetOriginalChargeMode(phase.live.battery);
         }
         StopChargeOtherBattery(phase.battery, FALSE);
+        ReportRefreshEnded(phase.battery, &phase.events, phase.aborted, phase.abortStatus);
     } else {
         WriteLog(L"WndProc", __LINE__, L"pBattery is NULL.");
     }

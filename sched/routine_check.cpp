@@ -6,12 +6,14 @@
 
 #include "battery/battery.h"
 #include "battery/history.h"
+#include "battery/refresh_repair.h"
 #include "common/handles.h"
 #include "common/log.h"
 #include "common/notify_icon.h"
 #include "common/settings.h"
 #include "common/toast.h"
 #include "common/util.h"
+#include "ipc/contract.h"
 #include "sched/resource.h"
 #include "sched/sched_logic.h"
 
@@ -363,10 +365,39 @@ void CheckChargeMode() {
             continue;
         WriteLog(L"CheckChargeMode", __LINE__,
                  L"Charge Mode is CHARGEMODE_NOTCHARGE, revert to Full!");
-        if (SUCCEEDED(pBattery->SetChargeMode(CHARGEMODE_FULL)))
+        if (SUCCEEDED(pBattery->SetChargeMode(ChargeModeToGiveBack(battNo, CHARGEMODE_FULL))))
             WriteLog(L"CheckChargeMode", __LINE__, L"Revert Charge Mode Success!");
         else
             WriteLog(L"CheckChargeMode", __LINE__, L"Revert Charge Mode Failed!");
+    }
+}
+
+void EnforcePolicyChargeMode() {
+    DWORD policy = 0;
+    if (!GetPolicyChargeMode(&policy))
+        return;
+    // A refresh holds its own modes and gives the enforced one back at its
+    // end.
+    if (IsRefreshToolRunning()) {
+        WriteLog(L"EnforcePolicyChargeMode", __LINE__,
+                 L"A refresh tool runs: the enforced charge mode waits for its end.\n");
+        return;
+    }
+    CBatteryArray batteries;
+    for (UINT battNo = 1; battNo <= 2; ++battNo) {
+        CBattery* pBattery = batteries.GetBattery(battNo);
+        DWORD mode = 0;
+        if (!pBattery || !pBattery->IsChargeModeSupported() ||
+            FAILED(pBattery->GetChargeMode(&mode)) || mode == policy)
+            continue;
+        // The mark charges the battery fully until its refresh; the refresh
+        // ends by giving the enforced mode back.
+        if (mode & CHARGEMODE_REFRESH_NEEDED)
+            continue;
+        const HRESULT hr = pBattery->SetChargeMode(policy);
+        WriteLog(L"EnforcePolicyChargeMode", __LINE__,
+                 L"Battery %u: charge mode %u replaced by the administrator's mode %u. hr: %08x.\n",
+                 battNo, mode, policy, hr);
     }
 }
 

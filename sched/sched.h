@@ -62,6 +62,10 @@ bool IsBalloonDue();
 bool IsChargeModeRefBalloonDue(const SYSTEMTIME& last, int nMonths);
 DWORD ShowBalloon(HWND hWnd, HWND hTarget, bool bForce, SchedState& state);
 void CheckChargeMode();
+// The administrator's enforced charge mode ("ChargeMode" policy) written to
+// every present battery whose mode differs, unless a refresh tool runs or
+// the battery waits for its refresh. Each replacement is traced.
+void EnforcePolicyChargeMode();
 
 // Warning dialog (warning_dlg.cpp) --------------------------------------------
 bool IsShowWarningDlg(HWND hDlg, int nWarningType, DWORD dwBattNo);

@@ -101,6 +101,7 @@ LRESULT OnCreate(HWND hWnd, SchedState& state) {
     GetToastLibrary().InitToastCommonInfo(&info);
     RecoverAfterInterruptedRefresh(hWnd);
     CheckRefreshState(hWnd);
+    EnforcePolicyChargeMode();
     OpenPipe3(hWnd, state);
     state.taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     if (!WTSRegisterSessionNotification(hWnd, NOTIFY_FOR_THIS_SESSION))
@@ -135,6 +136,7 @@ void OnRoutineTimer(HWND hWnd, SchedState& state, WPARAM timerId) {
     // A refresh tool that died while the scheduler runs is put right within
     // one interval, whether or not the day's check is due.
     RecoverAfterInterruptedRefresh(hWnd);
+    EnforcePolicyChargeMode();
     DWORD dwDays = 1;
     GetRegRoutineCheckIntervalDays(&dwDays);
     SYSTEMTIME last = {}, now = {};

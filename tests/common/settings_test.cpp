@@ -1,6 +1,7 @@
 // The settings store: defaults on a machine where nothing was written, the
 // normalised values, per-battery names, and the date texts that other
 // programs (and the installers) write and read.
+#include "common/log.h"
 #include "common/reg.h"
 #include "common/settings.h"
 
@@ -310,6 +311,108 @@ TEST_F(SettingsTest, TuningOutsideItsRangeReadsAsTheDefault) {
         ASSERT_EQ(S_OK, CReg::SetSZ(e.hive, SETTINGS_KEY_REFRESH, e.name, L"1"));
         EXPECT_EQ(e.fallback, e.get());
     }
+}
+
+// An administrator's policy wins over the owner's value while it means
+// something; one outside the setting's range is ignored (the owner's value
+// stands) and traced once per read. The enforced charge mode takes only the
+// three modes, and the trace switch any number.
+TEST_F(SettingsTest, PoliciesWinWithinTheirRangeAndAreIgnoredOutsideIt) {
+    struct Case {
+        HKEY hive;
+        const wchar_t* key;       // the owner's
+        const wchar_t* policyKey; // the same place under the policy key
+        const wchar_t* name;
+        DWORD (*get)();
+        DWORD owner, lowest, highest, fallback; // fallback: what the owner's value reads as
+    };
+    const auto routine = [] {
+        DWORD value = 0;
+        GetRegRoutineCheckInterval(&value);
+        return value;
+    };
+    const auto routineDays = [] {
+        DWORD value = 0;
+        GetRegRoutineCheckIntervalDays(&value);
+        return value;
+    };
+    const Case cases[] = {
+        {HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, SETTINGS_KEY_POLICY_REFRESH, L"RefreshInterval",
+         GetRegRefreshInterval, 5, 1, 120, 5},
+        {HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, SETTINGS_KEY_POLICY_REFRESH,
+         L"RefreshCoolDownTime", GetRegRefreshCoolDownTime, 20, 0, 1440, 20},
+        // The owner's 0 is out of its range too: the default stands.
+        {HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, SETTINGS_KEY_POLICY_REFRESH, L"NotChargeLimit",
+         GetRegNotChargeLimit, 0, 1, 100, 5},
+        {HKEY_LOCAL_MACHINE, SETTINGS_KEY_MAIN, SETTINGS_KEY_POLICY, L"BatteryLifeRate",
+         GetRegBatteryLifeRate, 70, 1, 100, 70},
+        {HKEY_CURRENT_USER, SETTINGS_KEY_MAIN, SETTINGS_KEY_POLICY, L"RoutineCheckInterval",
+         routine, 30000, 1000, 86400000, 30000},
+        {HKEY_CURRENT_USER, SETTINGS_KEY_MAIN, SETTINGS_KEY_POLICY, L"RoutineCheckIntervalDays",
+         routineDays, 3, 1, 366, 3},
+        {HKEY_CURRENT_USER, SETTINGS_KEY_REFRESH, SETTINGS_KEY_POLICY_REFRESH,
+         L"WaitWatchBatteryStatusTime", GetRegWaitWatchBatteryStatusTime, 5000, 100, 3600000, 5000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(S_OK, CReg::SetDW(c.hive, c.key, c.name, c.owner));
+        for (DWORD inside : {c.lowest, c.highest}) {
+            ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, c.policyKey, c.name, inside));
+            EXPECT_EQ(inside, c.get());
+        }
+        for (DWORD outside : {c.lowest - 1, c.highest + 1}) {
+            if (outside == 0xFFFFFFFF && c.lowest == 0)
+                continue;
+            ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, c.policyKey, c.name, outside));
+            EXPECT_EQ(c.fallback, c.get());
+        }
+        // A policy under the other key is no policy of this setting.
+        const wchar_t* otherKey =
+            c.policyKey == SETTINGS_KEY_POLICY ? SETTINGS_KEY_POLICY_REFRESH : SETTINGS_KEY_POLICY;
+        CReg::DeleteValue(HKEY_LOCAL_MACHINE, c.policyKey, c.name);
+        ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, otherKey, c.name, c.lowest));
+        EXPECT_EQ(c.fallback, c.get());
+        CReg::DeleteValue(HKEY_LOCAL_MACHINE, otherKey, c.name);
+        // Writes stay the owner's.
+        DWORD owner = 0;
+        EXPECT_EQ(S_OK, CReg::GetDW(c.hive, c.key, c.name, &owner));
+        EXPECT_EQ(c.owner, owner);
+    }
+
+    // One trace line per read of an ignored policy.
+    ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, L"Log", 1));
+    ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_POLICY_REFRESH,
+                                L"RefreshIntervalFirst", 121));
+    EXPECT_EQ(12u, GetRegRefreshIntervalFirst());
+    const std::wstring trace = testenv::ReadLogText(L"vadovur_refresh.log");
+    size_t lines = 0;
+    for (size_t at = trace.find(L"RefreshIntervalFirst = 121"); at != std::wstring::npos;
+         at = trace.find(L"RefreshIntervalFirst = 121", at + 1))
+        ++lines;
+    EXPECT_EQ(1u, lines) << testenv::ReadLogText(L"vadovur_refresh.log");
+
+    // The trace switch: the policy's word, whatever the owner's.
+    ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_POLICY_REFRESH, L"Log", 0));
+    EXPECT_FALSE(IsLogEnabled());
+    ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_REFRESH, L"Log", 0));
+    ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_POLICY_REFRESH, L"Log", 2));
+    EXPECT_TRUE(IsLogEnabled());
+
+    // The enforced charge mode.
+    DWORD mode = 7;
+    EXPECT_FALSE(GetPolicyChargeMode(&mode));
+    for (DWORD enforced : {0u, 50u, 80u}) {
+        ASSERT_EQ(S_OK,
+                  CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_POLICY, L"ChargeMode", enforced));
+        EXPECT_TRUE(GetPolicyChargeMode(&mode));
+        EXPECT_EQ(enforced, mode);
+    }
+    for (DWORD wrong : {5u, 60u, 100u, 0x80u}) {
+        ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_POLICY, L"ChargeMode", wrong));
+        EXPECT_FALSE(GetPolicyChargeMode(&mode)) << wrong;
+    }
+    ASSERT_EQ(S_OK, CReg::SetSZ(HKEY_LOCAL_MACHINE, SETTINGS_KEY_POLICY, L"ChargeMode", L"0"));
+    EXPECT_FALSE(GetPolicyChargeMode(&mode)) << "a text is no mode";
 }
 
 // The XP scheme's name holds 64 bytes and its description 256, terminator

@@ -5,6 +5,7 @@
 #include "battery/history.h"
 #include "battery/refresh_repair.h"
 #include "common/handles.h"
+#include "common/reg.h"
 #include "common/settings.h"
 #include "ipc/pipe.h"
 
@@ -218,6 +219,43 @@ TEST_F(MainScreenTest, ChargeModesStayWhileARefreshToolRuns) {
     EXPECT_EQ(50u, ReadBattery(1).chargeMode);
     EXPECT_EQ(50u, ReadBattery(2).chargeMode);
     DeleteFileW(file.c_str());
+}
+
+// The administrator enforces 50 %: the charge mode dialog shows it with
+// nothing to choose and says who decides; "/import" refuses any other mode
+// (for either battery, and then changes neither) but takes that one.
+TEST_F(MainScreenTest, AnEnforcedChargeModeIsShownLockedAndOnlyItImports) {
+    SetUpMachine(L"two", [](sim::Machine& m) {
+        m.battery[0].chargeMode = 50;
+        m.battery[1].chargeMode = 0;
+    });
+    ASSERT_EQ(S_OK, CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_POLICY, L"ChargeMode", 50));
+    const std::wstring other = ModeFile(L"zbmain_policy_other.ini", L"50", L"80");
+    EXPECT_NE(std::wstring::npos, RunToEnd(L"/import \"" + other + L"\"")
+                                      .find(L"充電モードは管理者によって管理されているため"));
+    EXPECT_EQ(50u, ReadBattery(1).chargeMode);
+    EXPECT_EQ(0u, ReadBattery(2).chargeMode);
+    const std::wstring same = ModeFile(L"zbmain_policy_same.ini", L"50", L"50");
+    EXPECT_EQ(L"", RunToEnd(L"/import \"" + same + L"\""));
+    EXPECT_EQ(50u, ReadBattery(2).chargeMode);
+    DeleteFileW(other.c_str());
+    DeleteFileW(same.c_str());
+
+    EditMachine([](sim::Machine& m) { m.battery[0].chargeMode = 80; });
+    CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_MAIN, L"CurrentMode_batt1", 80);
+    MainScreen main;
+    ASSERT_TRUE(main.Ready());
+    HWND dialog = main.OpenChargeMode(1);
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_TRUE(ui::IsChecked(dialog, IDC_CM_50)) << "the enforced mode, not the battery's";
+    for (int id : {IDC_CM_FULL, IDC_CM_80, IDC_CM_50, IDC_CM_50_TEXT, IDOK})
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, id))) << id;
+    EXPECT_TRUE(ui::IsVisible(dialog, IDC_CM_POLICY_NOTE));
+    EXPECT_EQ(L"この設定は管理者によって管理されています。", ui::Text(dialog, IDC_CM_POLICY_NOTE));
+    EXPECT_FALSE(ui::IsVisible(dialog, IDC_CM_ONLY_HERE));
+    ui::Click(dialog, IDCANCEL);
+    EXPECT_TRUE(testenv::WaitUntil([&] { return !IsWindow(dialog); }, ui::kWaitMs));
+    EXPECT_EQ(80u, ReadBattery(1).chargeMode) << "the scheduler, not the dialog, enforces it";
 }
 
 // A refresh that died left its records (battery 1 released from 80, battery

@@ -170,8 +170,10 @@ TEST(Package, InstallsAndRemovesCleanly) {
     ASSERT_EQ(0, Msiexec(L"/i", package, &installSeconds));
     printf("install: %.1f s\n", installSeconds);
 
-    for (const wchar_t* file : {L"instzbw.exe", L"instzb.exe", L"zbRefresh.exe", L"KX_NTF.dll",
-                                L"cellio.dll", L"refreshplan", L"VADOvur.chm"})
+    for (const wchar_t* file :
+         {L"instzbw.exe", L"instzb.exe", L"zbRefresh.exe", L"KX_NTF.dll", L"cellio.dll",
+          L"refreshplan", L"VADOvur.chm", L"policy\\VADOvur.admx", L"policy\\en-US\\VADOvur.adml",
+          L"policy\\ja-JP\\VADOvur.adml"})
         EXPECT_TRUE(Exists(folder + file)) << file;
     wchar_t appPath[MAX_PATH] = {};
     EXPECT_EQ(S_OK, CReg::GetSZ(HKEY_LOCAL_MACHINE, kAppPathsEntry, L"", appPath,

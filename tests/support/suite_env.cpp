@@ -22,6 +22,7 @@ std::wstring CommonAppData() {
 void CleanSuiteState() {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSuiteKey);
     RegDeleteTreeW(HKEY_CURRENT_USER, kSuiteKey);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\ZEL\\VADOvur");
     for (const wchar_t* name : kLogFiles) {
         const std::wstring path = LogPath(name);
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -93,6 +94,62 @@ HANDLE StartProgram(const wchar_t* exeName, const std::wstring& args) {
         return nullptr;
     CloseHandle(pi.hThread);
     return pi.hProcess;
+}
+
+namespace {
+
+// The Linux path of a Windows path, in UTF-8; empty when Wine has none.
+std::string UnixPath(const std::wstring& path) {
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = toUnix ? toUnix(path.c_str()) : nullptr;
+    if (!unix)
+        return std::string();
+    std::string result(unix);
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int cb = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string result(cb > 0 ? cb - 1 : 0, '\0');
+    if (cb > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], cb, nullptr, nullptr);
+    return result;
+}
+
+} // namespace
+
+bool StartProgramWithWineDebug(const wchar_t* exeName, const std::wstring& args,
+                               const char* channels, const std::wstring& outputPath) {
+    // Wine writes a process's debug channels to the Linux standard error it
+    // inherited, which CreateProcess cannot redirect: the program is started
+    // by a Linux shell instead, as "wine" would be from a terminal.
+    using Spawn = LONG(CDECL*)(char* const argv[], int wait);
+    const auto spawn = reinterpret_cast<Spawn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
+    const std::string exe = UnixPath(BinDir() + exeName);
+    // The output file must exist for Wine to name its Linux path.
+    HANDLE file = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    const std::string output = UnixPath(outputPath);
+    if (!spawn || exe.empty() || output.empty())
+        return false;
+    std::string script = "WINEDEBUG=\"$1\" exec wine \"$2\" $3 2>>\"$4\"";
+    std::string name = "sh", chan = channels, words = Utf8(args);
+    char* argv[] = {const_cast<char*>("/bin/sh"),
+                    const_cast<char*>("-c"),
+                    &script[0],
+                    &name[0],
+                    &chan[0],
+                    const_cast<char*>(exe.c_str()),
+                    &words[0],
+                    const_cast<char*>(output.c_str()),
+                    nullptr};
+    return spawn(argv, 0) == 0;
 }
 
 int RunProgram(const wchar_t* exeName, const std::wstring& args, DWORD timeoutMs) {

@@ -11,8 +11,9 @@
 
 namespace testenv {
 
-// Deletes SOFTWARE\ZEL\VADOvur from both hives and the suite's log files
-// (the battery history among them).
+// Deletes SOFTWARE\ZEL\VADOvur from both hives, the policies under
+// HKLM SOFTWARE\Policies\ZEL\VADOvur and the suite's log files (the battery
+// history among them).
 void CleanSuiteState();
 
 // Fixture for every test that touches the registry or the log folder: it
@@ -42,6 +43,13 @@ std::vector<std::wstring> ReadLogLines(const wchar_t* fileName);
 // Starts a program from the bin folder with the given argument text.
 // Returns a process handle the caller closes, or nullptr.
 HANDLE StartProgram(const wchar_t* exeName, const std::wstring& args);
+
+// Starts a program from the bin folder with Wine's debug channels set to
+// `channels` (a WINEDEBUG text, "+eventlog" say) and its Wine debug output
+// appended to the file outputPath; no process handle is kept (find the
+// program by its windows, pipes or mutexes). False when it could not start.
+bool StartProgramWithWineDebug(const wchar_t* exeName, const std::wstring& args,
+                               const char* channels, const std::wstring& outputPath);
 
 // Runs a program from the bin folder and waits at most timeoutMs for it.
 // Returns its exit code, or -1 when it could not start or did not end in time
