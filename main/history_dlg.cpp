@@ -181,8 +181,12 @@ void DrawChart(HDC hdc, const RECT& area, const HistoryChart& chart, HFONT hFont
             const double high = (std::max)(refresh.beforePercent, refresh.afterPercent);
             const int gap = dot + lineHeight / 2;
             const int beside = refresh.labelOnLeft ? at - gap : at + gap;
+            // On white, so that a line passing behind it does not cross it out.
+            SetBkMode(hdc, OPAQUE);
+            SetBkColor(hdc, RGB(255, 255, 255));
             Text(hdc, beside, y(high) - lineHeight / 2, refresh.label,
                  (refresh.labelOnLeft ? TA_RIGHT : TA_LEFT) | TA_TOP);
+            SetBkMode(hdc, TRANSPARENT);
         }
         SetTextColor(hdc, HISTORY_AXIS_COLOUR);
     }
