@@ -51,19 +51,6 @@ bool EventFromName(const std::string& name, HistoryEvent* event) {
     return true;
 }
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty())
-        return std::string();
-    const int cb = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-    if (cb <= 0)
-        return std::string();
-    std::string out(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], cb,
-                        nullptr, nullptr);
-    return out;
-}
-
 // Invalid UTF-8 (a torn multi-byte character) is no text.
 bool FromUtf8(const std::string& text, std::wstring* out) {
     out->clear();
@@ -408,41 +395,13 @@ HRESULT ReadHistory(LPCWSTR lpszPath, std::vector<HistoryRow>* rows) {
 HRESULT WriteHistoryFile(LPCWSTR lpszPath, const std::vector<HistoryRow>& rows) {
     if (IsNullArg(lpszPath, L"zbhistory::WriteHistoryFile", __LINE__, L"lpszPath"))
         return E_POINTER;
-    std::wstring temp = lpszPath;
-    temp += L".tmp";
     std::string bytes = HISTORY_HEADER;
     bytes += "\r\n";
     for (const HistoryRow& row : rows) {
         bytes += FormatHistoryRow(row);
         bytes += "\r\n";
     }
-    {
-        zb::UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            const DWORD error = GetLastError();
-            LogApiFailure(L"zbhistory::WriteHistoryFile", __LINE__, L"CreateFile", error);
-            return HRESULT_FROM_WIN32(error);
-        }
-        DWORD error = 0;
-        if (!WriteBytes(file.Get(), bytes, L"zbhistory::WriteHistoryFile", &error) ||
-            !FlushFileBuffers(file.Get())) {
-            if (error == 0) {
-                error = GetLastError();
-                LogApiFailure(L"zbhistory::WriteHistoryFile", __LINE__, L"FlushFileBuffers", error);
-            }
-            file.Reset();
-            DeleteFileW(temp.c_str());
-            return HRESULT_FROM_WIN32(error);
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), lpszPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = GetLastError();
-        LogApiFailure(L"zbhistory::WriteHistoryFile", __LINE__, L"MoveFileEx", error);
-        DeleteFileW(temp.c_str());
-        return HRESULT_FROM_WIN32(error);
-    }
-    return S_OK;
+    return WriteFileWhole(lpszPath, bytes);
 }
 
 std::vector<HistoryRow> BoundHistoryRows(const std::vector<HistoryRow>& rows, size_t maxCheckRows) {

@@ -47,6 +47,11 @@ BOOL IsAllowedPath(LPCWSTR lpszPath);
 // taken for it. Neither text is normalised here.
 BOOL IsPathWithinFolder(LPCWSTR lpszPath, LPCWSTR lpszBase);
 
+// Writes bytes as the whole file at lpszPath, or leaves what was there: they
+// go to "<path>.tmp", are flushed, and the temporary file is moved over the
+// path. S_OK, or the failed call's Win32 error as an HRESULT (logged).
+HRESULT WriteFileWhole(LPCWSTR lpszPath, const std::string& bytes);
+
 // ---------------------------------------------------------------------------
 // Command line
 
@@ -199,3 +204,6 @@ public:
 private:
     std::wstring m_str;
 };
+
+// UTF-16 text as UTF-8 (files meant for other programs: CSV, HTML).
+std::string ToUtf8(const std::wstring& text);

@@ -186,3 +186,40 @@ BOOL IsAllowedPath(LPCWSTR lpszPath) {
         WriteLog(L"IsAllowedPath", __LINE__, L"Path outside %s: %s\n", fullBase, fullPath);
     return allowed;
 }
+
+HRESULT WriteFileWhole(LPCWSTR lpszPath, const std::string& bytes) {
+    if (!lpszPath) {
+        LogNullArg(L"WriteFileWhole", __LINE__, L"lpszPath");
+        return E_POINTER;
+    }
+    const std::wstring temp = std::wstring(lpszPath) + L".tmp";
+    DWORD error = ERROR_SUCCESS;
+    {
+        zb::UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            error = GetLastError();
+            LogApiFailure(L"WriteFileWhole", __LINE__, L"CreateFile", error);
+            return HRESULT_FROM_WIN32(error);
+        }
+        DWORD written = 0;
+        if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) ||
+            written != bytes.size()) {
+            error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+            LogApiFailure(L"WriteFileWhole", __LINE__, L"WriteFile", error);
+        } else if (!FlushFileBuffers(file.Get())) {
+            error = GetLastError();
+            LogApiFailure(L"WriteFileWhole", __LINE__, L"FlushFileBuffers", error);
+        }
+    }
+    if (error == ERROR_SUCCESS &&
+        !MoveFileExW(temp.c_str(), lpszPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+        LogApiFailure(L"WriteFileWhole", __LINE__, L"MoveFileEx", error);
+    }
+    if (error == ERROR_SUCCESS)
+        return S_OK;
+    DeleteFileW(temp.c_str());
+    return HRESULT_FROM_WIN32(error);
+}

@@ -1,4 +1,4 @@
-// ANSI (system code page) to UTF-16 conversion.
+// ANSI (system code page) to UTF-16 conversion, and UTF-16 to UTF-8.
 #include "common/util.h"
 
 #include "common/handles.h"
@@ -51,4 +51,17 @@ HRESULT CStrConversion::SjisToUnicode(LPCSTR lpstrSrc, LPWSTR* lpstrDst) {
     }
     *lpstrDst = buffer.Release();
     return S_OK;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    const int cb = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+    if (cb <= 0)
+        return std::string();
+    std::string out(static_cast<size_t>(cb), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], cb,
+                        nullptr, nullptr);
+    return out;
 }

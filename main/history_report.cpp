@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "common/handles.h"
 #include "common/log.h"
+#include "common/util.h"
 #include "main/history_chart.h"
 #include "main/resource.h"
 #include "main/result_info.h"
@@ -246,45 +246,12 @@ std::wstring Page(const std::vector<zbhistory::HistoryRow>& rows) {
 
 } // namespace
 
-// Written beside the target and moved over it, so that a failure leaves
-// the previous file (or none), never half a page.
+// Written whole or not at all: a failure leaves the previous file (or
+// none), never half a page.
 HRESULT WriteHistoryHtmlReport(LPCWSTR path, const std::vector<zbhistory::HistoryRow>& rows) {
     if (IsNullArg(path, L"WriteHistoryHtmlReport", __LINE__, L"path"))
         return E_POINTER;
-    const std::wstring page = Page(rows);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, page.c_str(), static_cast<int>(page.size()),
-                                          nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    if (bytes > 0)
-        WideCharToMultiByte(CP_UTF8, 0, page.c_str(), static_cast<int>(page.size()), &utf8[0],
-                            bytes, nullptr, nullptr);
-    const std::wstring part = std::wstring(path) + L".part";
-    DWORD error = 0;
-    {
-        zb::UniqueHandle file(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.IsValid()) {
-            error = GetLastError();
-            LogApiFailure(L"WriteHistoryHtmlReport", __LINE__, L"CreateFile", error);
-            return HRESULT_FROM_WIN32(error);
-        }
-        DWORD written = 0;
-        if (!WriteFile(file.Get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written,
-                       nullptr) ||
-            written != utf8.size()) {
-            error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-            LogApiFailure(L"WriteHistoryHtmlReport", __LINE__, L"WriteFile", error);
-        }
-    }
-    if (!error && !MoveFileExW(part.c_str(), path, MOVEFILE_REPLACE_EXISTING)) {
-        error = GetLastError();
-        LogApiFailure(L"WriteHistoryHtmlReport", __LINE__, L"MoveFileEx", error);
-    }
-    if (error) {
-        DeleteFileW(part.c_str());
-        return HRESULT_FROM_WIN32(error);
-    }
-    return S_OK;
+    return WriteFileWhole(path, ToUtf8(Page(rows)));
 }
 
 } // namespace zbmain
