@@ -41,8 +41,18 @@ void ShowRefusalLayout(HWND hDlg) {
     SendMessageW(hDlg, DM_SETDEFID, IDC_CM_REFUSAL_OK, 0);
 }
 
+// The choice that stands for a mode; 0 for a mode outside the three.
 int RadioOf(DWORD dwMode) {
-    return dwMode == CHARGEMODE_80 ? IDC_CM_80 : dwMode == CHARGEMODE_50 ? IDC_CM_50 : IDC_CM_FULL;
+    switch (ChargeModeTextId(dwMode)) {
+    case IDS_MODE_FULL:
+        return IDC_CM_FULL;
+    case IDS_MODE_80:
+        return IDC_CM_80;
+    case IDS_MODE_50:
+        return IDC_CM_50;
+    default:
+        return 0;
+    }
 }
 
 // The administrator enforces a mode: it is shown, nothing can be chosen,
@@ -68,27 +78,17 @@ void OnInit(HWND hDlg, const ChargeModeState& state) {
         WriteLog(L"ChargeModeDlgProc", __LINE__, L"Fail to GetChargeMode(). hr: %08x.", hr);
         return;
     }
-    const UINT textId = ChargeModeTextId(mode);
+    const int radio = RadioOf(mode);
+    if (!radio) {
+        ShowRefusalLayout(hDlg);
+        return;
+    }
     DWORD policy = 0;
-    if ((textId == IDS_MODE_FULL || textId == IDS_MODE_80 || textId == IDS_MODE_50) &&
-        GetPolicyChargeMode(&policy)) {
+    if (GetPolicyChargeMode(&policy)) {
         ShowPolicyLayout(hDlg, policy);
         return;
     }
-    switch (textId) {
-    case IDS_MODE_FULL:
-        CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, IDC_CM_FULL);
-        break;
-    case IDS_MODE_80:
-        CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, IDC_CM_80);
-        break;
-    case IDS_MODE_50:
-        CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, IDC_CM_50);
-        break;
-    default:
-        ShowRefusalLayout(hDlg);
-        break;
-    }
+    CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, radio);
 }
 
 void Warn(HWND hDlg, UINT uMessageId) {
@@ -137,8 +137,11 @@ void OnOk(HWND hDlg, const ChargeModeState& state) {
     zb::CloseModeless(hDlg);
 }
 
-void SelectByText(HWND hDlg, int idRadio) {
-    CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, idRadio);
+// A click on a choice's text chooses it. The texts report more than clicks
+// (being enabled or disabled, for one): those choose nothing.
+void SelectByText(HWND hDlg, WPARAM wParam, int idRadio) {
+    if (HIWORD(wParam) == STN_CLICKED || HIWORD(wParam) == STN_DBLCLK)
+        CheckRadioButton(hDlg, IDC_CM_FULL, IDC_CM_50, idRadio);
 }
 
 INT_PTR CALLBACK ChargeModeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM) {
@@ -162,13 +165,13 @@ INT_PTR CALLBACK ChargeModeDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARA
             OpenHelp(GetDesktopWindow(), kChargeModeHelpTopic);
             break;
         case IDC_CM_FULL_TEXT:
-            SelectByText(hDlg, IDC_CM_FULL);
+            SelectByText(hDlg, wParam, IDC_CM_FULL);
             break;
         case IDC_CM_80_TEXT:
-            SelectByText(hDlg, IDC_CM_80);
+            SelectByText(hDlg, wParam, IDC_CM_80);
             break;
         case IDC_CM_50_TEXT:
-            SelectByText(hDlg, IDC_CM_50);
+            SelectByText(hDlg, wParam, IDC_CM_50);
             break;
         default:
             break;

@@ -256,6 +256,14 @@ TEST_F(MainScreenTest, AnEnforcedChargeModeIsShownLockedAndOnlyItImports) {
     ui::Click(dialog, IDCANCEL);
     EXPECT_TRUE(testenv::WaitUntil([&] { return !IsWindow(dialog); }, ui::kWaitMs));
     EXPECT_EQ(80u, ReadBattery(1).chargeMode) << "the scheduler, not the dialog, enforces it";
+
+    // Locking the three texts must not tick the choice beside each in turn.
+    CReg::SetDW(HKEY_LOCAL_MACHINE, SETTINGS_KEY_POLICY, L"ChargeMode", 80);
+    dialog = main.OpenChargeMode(1);
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_TRUE(ui::IsChecked(dialog, IDC_CM_80));
+    EXPECT_FALSE(ui::IsChecked(dialog, IDC_CM_50));
+    ui::Click(dialog, IDCANCEL);
 }
 
 // A refresh that died left its records (battery 1 released from 80, battery
